@@ -1,0 +1,16 @@
+# velmora_library(<target> SOURCES_GLOB <globs...> INCLUDE <dir> LIBS <libs...>)
+# A static library from the sources matching the globs, or a header-only INTERFACE library
+# while there are none yet.
+function(velmora_library target)
+  cmake_parse_arguments(ARG "" "INCLUDE" "SOURCES_GLOB;LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${ARG_SOURCES_GLOB})
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${ARG_INCLUDE})
+    target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${ARG_INCLUDE})
+    target_link_libraries(${target} INTERFACE ${ARG_LIBS})
+  endif()
+endfunction()
