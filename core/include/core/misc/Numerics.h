@@ -1,0 +1,26 @@
+#pragma once
+
+// Floating-point comparisons.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+namespace velmora {
+namespace numerics {
+
+/// Relative equality of two floating-point numbers: true when |a - b| <= min(|a|, |b|) * prec,
+/// or else when |a - b| is below the smallest positive normal number of T (a subnormal or zero
+/// difference). Being relative, a comparison against 0 is true only for an exact zero or a
+/// subnormal difference. Any comparison involving NaN is false.
+template <typename T>
+bool almost_eq(T a, T b, T prec) {
+  static_assert(std::is_floating_point<T>::value, "almost_eq compares floating-point numbers");
+  const T difference = std::abs(a - b);
+  return difference <= std::min(std::abs(a), std::abs(b)) * prec ||
+         difference < std::numeric_limits<T>::min();
+}
+
+}  // namespace numerics
+}  // namespace velmora
