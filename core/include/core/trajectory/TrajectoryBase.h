@@ -1,7 +1,5 @@
 #pragma once
 
-// Interface draft; the foundation issue implements the trajectory types.
-
 #include <algorithm>
 
 #include "core/Types.h"
@@ -9,7 +7,8 @@
 namespace velmora {
 
 /// A time-parameterised function on [startTime(), endTime()] (seconds on the caller's clock).
-/// Implementations are immutable after construction and safe for concurrent const calls.
+/// Implementations are immutable after construction and safe for concurrent const calls; each
+/// states what it returns outside [startTime(), endTime()].
 template <typename ValueT, typename DerivativeT>
 class TrajectoryBase {
  public:
