@@ -1,0 +1,4 @@
+#pragma once
+
+#include "rclcpp/executor.hpp"
+#include "rclcpp/executors/single_threaded_executor.hpp"
