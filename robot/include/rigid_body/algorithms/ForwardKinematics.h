@@ -1,0 +1,15 @@
+#pragma once
+
+#include "core/Types.h"
+#include "rigid_body/Data.h"
+#include "rigid_body/Model.h"
+
+namespace velmora::rigid_body {
+
+/// Joint placements (`liMi`, `oMi`), body velocities `v` and drift accelerations `a` (the spatial
+/// accelerations at zero generalised acceleration, gravity excluded), all local, at position `q`
+/// (Nq, unit quaternion) and velocity `qd` (Nv). Preconditions (not checked): sizes match the
+/// model and the base quaternion has unit norm.
+void forwardKinematics(const Model& model, Data& data, const vector_t& q, const vector_t& qd);
+
+}  // namespace velmora::rigid_body

@@ -1,0 +1,72 @@
+// Forward kinematics with velocities and drift accelerations, in each joint's own frame.
+//
+// Conventions: liMi is joint i in its parent's frame, oMi joint i in the world. Motions are
+// spatial (linear part = velocity of the body point at the frame origin), local to joint i,
+// linear first. With S_i the joint's motion subspace (constant in the joint frame for every
+// joint kind here, so the joint bias term vanishes):
+//   v_i = iXp v_p + S_i qd_i
+//   a_i = iXp a_p + v_i x (S_i qd_i)          (generalised acceleration zero, no gravity)
+// The free-flyer velocity is the body twist in the body's own axes, linear first.
+
+#include "rigid_body/algorithms/ForwardKinematics.h"
+
+#include <cmath>
+
+namespace velmora::rigid_body {
+
+namespace {
+
+/// Rotation by `angle` about the unit `axis` (Rodrigues' formula).
+matrix3_t axisRotation(const vector3_t& axis, scalar_t angle) {
+  const scalar_t s = std::sin(angle);
+  const scalar_t c = std::cos(angle);
+  const scalar_t t = 1.0 - c;
+  const scalar_t x = axis.x(), y = axis.y(), z = axis.z();
+  matrix3_t rotation;
+  rotation << t * x * x + c, t * x * y - s * z, t * x * z + s * y,  //
+      t * x * y + s * z, t * y * y + c, t * y * z - s * x,          //
+      t * x * z - s * y, t * y * z + s * x, t * z * z + c;
+  return rotation;
+}
+
+}  // namespace
+
+void forwardKinematics(const Model& model, Data& data, const vector_t& q, const vector_t& qd) {
+  data.oMi[0] = SE3::Identity();
+  data.v[0].setZero();
+  data.a[0].setZero();
+  for (int i = 1; i < model.njoints; ++i) {
+    const int parent = model.parents[i];
+    const int iq = model.idx_qs[i];
+    const int iv = model.idx_vs[i];
+    const SE3& placement = model.jointPlacements[i];
+    const vector3_t& axis = model.axes[i];
+    Motion joint_motion;  // S_i qd_i, in the joint frame
+    SE3& liMi = data.liMi[i];
+    switch (model.joint_types[i]) {
+      case JointType::kFreeFlyer: {
+        const Eigen::Quaternion<scalar_t> orientation(q[iq + 6], q[iq + 3], q[iq + 4], q[iq + 5]);
+        liMi = placement * SE3(orientation.toRotationMatrix(), q.segment<3>(iq));
+        joint_motion = Motion(qd.segment<3>(iv), qd.segment<3>(iv + 3));
+        break;
+      }
+      case JointType::kRevolute:
+        liMi.rotation().noalias() = placement.rotation() * axisRotation(axis, q[iq]);
+        liMi.translation() = placement.translation();
+        joint_motion = Motion(vector3_t::Zero(), axis * qd[iv]);
+        break;
+      case JointType::kPrismatic:
+        liMi.rotation() = placement.rotation();
+        liMi.translation() = placement.translation() + placement.rotation() * (axis * q[iq]);
+        joint_motion = Motion(axis * qd[iv], vector3_t::Zero());
+        break;
+      case JointType::kUniverse:
+        break;
+    }
+    data.oMi[i] = data.oMi[parent] * liMi;
+    data.v[i] = liMi.actInv(data.v[parent]) + joint_motion;
+    data.a[i] = liMi.actInv(data.a[parent]) + data.v[i].cross(joint_motion);
+  }
+}
+
+}  // namespace velmora::rigid_body
