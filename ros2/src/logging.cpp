@@ -2,9 +2,10 @@
 //
 // Levels are kept by logger name in one process-wide table (as the console logging of ROS 2
 // does); a logger without its own level uses the nearest dotted ancestor's, else Info. Output
-// goes to standard error, or standard output if RCUTILS_LOGGING_USE_STDOUT=1 was set when the
-// first line was written. Each line is formatted completely, then written with one call under
-// a mutex and flushed, so lines from different threads never interleave.
+// goes to standard error; DEBUG and INFO lines go to standard output instead if
+// RCUTILS_LOGGING_USE_STDOUT=1 was set when the first line was written. Each line is formatted
+// completely, then written with one call under a mutex and flushed, so lines from different threads
+// never interleave.
 
 #include <chrono>
 #include <cinttypes>
@@ -56,22 +57,23 @@ class Console {
     }
   }
 
-  void write(const std::string& line) {
+  void write(Logger::Level level, const std::string& line) {
+    std::FILE* stream = level >= Logger::Level::Warn ? stderr : info_stream_;
     std::lock_guard<std::mutex> lock(output_mutex_);
-    std::fwrite(line.data(), 1, line.size(), stream_);
-    std::fflush(stream_);
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
   }
 
  private:
   Console() {
     const char* use_stdout = std::getenv("RCUTILS_LOGGING_USE_STDOUT");
-    stream_ = (use_stdout != nullptr && std::strcmp(use_stdout, "1") == 0) ? stdout : stderr;
+    info_stream_ = (use_stdout != nullptr && std::strcmp(use_stdout, "1") == 0) ? stdout : stderr;
   }
 
   mutable std::mutex levels_mutex_;
   std::map<std::string, Logger::Level> levels_;
   std::mutex output_mutex_;
-  std::FILE* stream_;
+  std::FILE* info_stream_;  // for DEBUG and INFO
 };
 
 const char* severity_label(Logger::Level level) {
@@ -127,7 +129,7 @@ bool log_enabled(const Logger& logger, Logger::Level level) {
 }
 
 void log_string(Logger::Level level, const Logger& logger, const std::string& message) {
-  Console::instance().write(line_prefix(level, logger) + message + "\n");
+  Console::instance().write(level, line_prefix(level, logger) + message + "\n");
 }
 
 void log_printf(Logger::Level level, const Logger& logger, const char* format, ...) {

@@ -3,8 +3,9 @@
 /// Logging macros. Each call that passes its level (and throttle or once condition) writes one
 /// complete line
 ///   [<SEVERITY>] [<seconds>.<nanoseconds>] [<logger name>]: <message>
-/// to standard error (standard output if the environment sets RCUTILS_LOGGING_USE_STDOUT=1),
-/// stamped with the system time. Lines from concurrent threads never interleave.
+/// to standard error, stamped with the system time. If the environment sets
+/// RCUTILS_LOGGING_USE_STDOUT=1, DEBUG and INFO lines go to standard output instead. Lines from
+/// concurrent threads never interleave.
 ///
 /// RCLCPP_<LEVEL>(logger, format, ...)                        printf-style
 /// RCLCPP_<LEVEL>_STREAM(logger, stream_expression)           operator<< style
