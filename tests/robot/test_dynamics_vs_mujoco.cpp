@@ -22,6 +22,8 @@ struct RobotCase {
   std::vector<std::string> bodies;  // link names (body frames in both models)
 };
 
+void PrintTo(const RobotCase& robot_case, std::ostream* out) { *out << robot_case.name; }
+
 std::vector<RobotCase> robotCases() {
   return {
       {"kestrel",
