@@ -121,8 +121,7 @@ bool Context::sleep_for(const std::chrono::nanoseconds& nanoseconds) {
   {
     std::unique_lock<std::mutex> lock(sleep_mutex_);
     const uint64_t seen = sleep_interrupts_;
-    sleep_condition_.wait_until(lock, deadline,
-                                [&] { return sleep_interrupts_ != seen || !is_valid(); });
+    sleep_condition_.wait_until(lock, deadline, [&] { return sleep_interrupts_ != seen; });
   }
   return is_valid();
 }

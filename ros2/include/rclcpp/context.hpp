@@ -65,7 +65,9 @@ class Context : public std::enable_shared_from_this<Context> {
   /// Registers `callback` to run (once per shutdown) on the thread that shuts the context down.
   OnShutdownCallback on_shutdown(OnShutdownCallback callback);
 
-  /// Sleeps for `nanoseconds`, or until shutdown. True if the context is still running.
+  /// Sleeps for `nanoseconds`, or until a shutdown (or interrupt_all_sleep_for) during the
+  /// sleep. True if the context is still running. After shutdown it still sleeps in full, so a
+  /// loop that ignores `ok()` keeps its pace instead of spinning.
   bool sleep_for(const std::chrono::nanoseconds& nanoseconds);
 
   /// Wakes every thread in `sleep_for` without shutting down.

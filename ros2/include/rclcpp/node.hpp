@@ -26,9 +26,10 @@ namespace rclcpp {
 /// parameters, a clock and a logger. Executors run its subscription callbacks.
 ///
 /// Every node has the parameter "use_sim_time" (bool, default false). While it is true the
-/// node's clock reads the latest time published on "/clock" (rosgraph_msgs/msg/Clock), zero
-/// until the first one arrives after switching. The clock takes "/clock" messages on the
-/// publishing thread, so simulation time advances without spinning the node.
+/// node's clock reads the latest time published on "/clock" (rosgraph_msgs/msg/Clock): zero
+/// until the first one arrives (after switching back on: the last one received before). The
+/// clock takes "/clock" messages on the publishing thread, so simulation time advances without
+/// spinning the node (a real ROS 2 node receives them through its executor).
 /// Thread-safe.
 class Node : public std::enable_shared_from_this<Node> {
  public:

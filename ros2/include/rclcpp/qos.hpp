@@ -65,9 +65,11 @@ class QoS {
   // NOLINTNEXTLINE(google-explicit-constructor): implicit as in rclcpp
   QoS(size_t history_depth);
 
+  /// The underlying middleware profile.
   rmw_qos_profile_t& get_rmw_qos_profile();
   const rmw_qos_profile_t& get_rmw_qos_profile() const;
 
+  // Fluent setters: each changes one policy and returns this profile.
   QoS& history(rmw_qos_history_policy_t history);
   QoS& history(HistoryPolicy history);
   QoS& keep_last(size_t depth);
@@ -81,11 +83,13 @@ class QoS {
   QoS& durability_volatile();
   QoS& transient_local();
 
+  // The policies in force.
   HistoryPolicy history() const;
   size_t depth() const;
   ReliabilityPolicy reliability() const;
   DurabilityPolicy durability() const;
 
+  /// True if every policy, depth and time span is equal.
   bool operator==(const QoS& other) const;
   bool operator!=(const QoS& other) const { return !(*this == other); }
 

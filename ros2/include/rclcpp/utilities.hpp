@@ -26,8 +26,8 @@ bool ok(Context::SharedPtr context = nullptr);
 /// Registers a callback to run when `context` (the default if null) shuts down.
 void on_shutdown(std::function<void()> callback, Context::SharedPtr context = nullptr);
 
-/// Sleeps for `nanoseconds` or until `context` (the default if null) shuts down.
-/// True if the context is still running afterwards.
+/// Sleeps for `nanoseconds`, ending early if `context` (the default if null) shuts down
+/// meanwhile. True if the context is still running afterwards.
 bool sleep_for(const std::chrono::nanoseconds& nanoseconds, Context::SharedPtr context = nullptr);
 
 /// Removes the signal handlers installed by `init`. False if none were installed.
