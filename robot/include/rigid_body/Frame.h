@@ -13,8 +13,9 @@ enum class FrameType { kBody, kJoint, kFixedJoint };
 struct Frame {
   std::string name;
   FrameType type = FrameType::kBody;
-  int parent_joint = 0;  ///< id of the joint whose body carries the frame
-  SE3 placement;         ///< placement of the frame in the parent joint's frame
+  int parent_joint = 0;                ///< id of the joint whose body carries the frame
+  SE3 placement;                       ///< placement of the frame in the parent joint's frame
+  bool placement_is_identity = false;  ///< set by Model::addFrame; selects a faster path
 };
 
 }  // namespace velmora::rigid_body

@@ -54,16 +54,18 @@ class Model {
   int nframes = 1;   ///< number of frames
 
   // Per joint, indexed by joint id.
-  std::vector<std::string> names;              ///< joint names; names[0] == "universe"
-  std::vector<JointType> joint_types;          ///< kind of each joint
-  std::vector<int> parents;                    ///< parent joint id (parents[0] == 0)
-  std::vector<SE3> jointPlacements;            ///< joint frame in the parent joint frame at q = 0
-  std::vector<vector3_t> axes;                 ///< unit axis in the joint frame (1-dof joints)
-  std::vector<Inertia> inertias;               ///< body inertia in the joint frame
-  std::vector<int> idx_qs;                     ///< first position coordinate
-  std::vector<int> idx_vs;                     ///< first velocity coordinate
-  std::vector<int> nqs;                        ///< number of position coordinates
-  std::vector<int> nvs;                        ///< number of velocity coordinates
+  std::vector<std::string> names;      ///< joint names; names[0] == "universe"
+  std::vector<JointType> joint_types;  ///< kind of each joint
+  std::vector<int> parents;            ///< parent joint id (parents[0] == 0)
+  std::vector<SE3> jointPlacements;    ///< joint frame in the parent joint frame at q = 0
+  std::vector<vector3_t> axes;         ///< unit axis in the joint frame (1-dof joints)
+  std::vector<int> principal_axis;     ///< 0, 1, 2 when the axis is +x, +y, +z; else -1
+  std::vector<char> placement_rotation_is_identity;  ///< jointPlacements[i] does not rotate
+  std::vector<Inertia> inertias;                     ///< body inertia in the joint frame
+  std::vector<int> idx_qs;                           ///< first position coordinate
+  std::vector<int> idx_vs;                           ///< first velocity coordinate
+  std::vector<int> nqs;                              ///< number of position coordinates
+  std::vector<int> nvs;                              ///< number of velocity coordinates
   std::vector<std::vector<int>> supports;      ///< joint ids from 1 up to and including the joint
   std::vector<std::vector<int>> support_dofs;  ///< velocity coordinates of those joints
 

@@ -16,16 +16,32 @@ namespace velmora::rigid_body {
 
 namespace {
 
-/// Rotation by `angle` about the unit `axis` (Rodrigues' formula).
-matrix3_t axisRotation(const vector3_t& axis, scalar_t angle) {
-  const scalar_t s = std::sin(angle);
-  const scalar_t c = std::cos(angle);
+/// Rotation about the unit `axis` by the angle of sine `s` and cosine `c` (Rodrigues' formula).
+matrix3_t axisRotation(const vector3_t& axis, scalar_t s, scalar_t c) {
   const scalar_t t = 1.0 - c;
   const scalar_t x = axis.x(), y = axis.y(), z = axis.z();
   matrix3_t rotation;
   rotation << t * x * x + c, t * x * y - s * z, t * x * z + s * y,  //
       t * x * y + s * z, t * y * y + c, t * y * z - s * x,          //
       t * x * z - s * y, t * y * z + s * x, t * z * z + c;
+  return rotation;
+}
+
+/// Rotation about the coordinate axis `index` (0: x, 1: y, 2: z) by the angle of sine `s` and
+/// cosine `c`.
+matrix3_t principalRotation(int index, scalar_t s, scalar_t c) {
+  matrix3_t rotation;
+  switch (index) {
+    case 0:
+      rotation << 1.0, 0.0, 0.0, 0.0, c, -s, 0.0, s, c;
+      break;
+    case 1:
+      rotation << c, 0.0, s, 0.0, 1.0, 0.0, -s, 0.0, c;
+      break;
+    default:
+      rotation << c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0;
+      break;
+  }
   return rotation;
 }
 
@@ -50,11 +66,21 @@ void forwardKinematics(const Model& model, Data& data, const vector_t& q, const 
         joint_motion = Motion(qd.segment<3>(iv), qd.segment<3>(iv + 3));
         break;
       }
-      case JointType::kRevolute:
-        liMi.rotation().noalias() = placement.rotation() * axisRotation(axis, q[iq]);
+      case JointType::kRevolute: {
+        const scalar_t s = std::sin(q[iq]);
+        const scalar_t c = std::cos(q[iq]);
+        const int principal = model.principal_axis[i];
+        const matrix3_t rotation =
+            principal >= 0 ? principalRotation(principal, s, c) : axisRotation(axis, s, c);
+        if (model.placement_rotation_is_identity[i]) {
+          liMi.rotation() = rotation;
+        } else {
+          liMi.rotation().noalias() = placement.rotation() * rotation;
+        }
         liMi.translation() = placement.translation();
         joint_motion = Motion(vector3_t::Zero(), axis * qd[iv]);
         break;
+      }
       case JointType::kPrismatic:
         liMi.rotation() = placement.rotation();
         liMi.translation() = placement.translation() + placement.rotation() * (axis * q[iq]);

@@ -18,14 +18,24 @@ void updateFrameKinematics(const Model& model, Data& data) {
     const SE3& oMi = data.oMi[frame.parent_joint];
     const Motion& v = data.v[frame.parent_joint];
     const Motion& a = data.a[frame.parent_joint];
+    const matrix3_t& oRi = oMi.rotation();
+    if (frame.placement_is_identity) {
+      // The frame is the joint frame (p = 0, R = I).
+      data.oMf[f] = oMi;
+      const vector3_t a_origin = a.linear() + v.angular().cross(v.linear());
+      data.vf_world_aligned[f].linear().noalias() = oRi * v.linear();
+      data.vf_world_aligned[f].angular().noalias() = oRi * v.angular();
+      data.af_world_aligned[f].linear().noalias() = oRi * a_origin;
+      data.af_world_aligned[f].angular().noalias() = oRi * a.angular();
+      data.af_local[f] = Motion(a_origin, a.angular());
+      continue;
+    }
     const vector3_t& p = frame.placement.translation();
-
     data.oMf[f] = oMi * frame.placement;
 
     const vector3_t v_origin = v.linear() + v.angular().cross(p);
     const vector3_t a_origin = a.linear() + a.angular().cross(p) + v.angular().cross(v_origin);
 
-    const matrix3_t& oRi = oMi.rotation();
     data.vf_world_aligned[f].linear().noalias() = oRi * v_origin;
     data.vf_world_aligned[f].angular().noalias() = oRi * v.angular();
     data.af_world_aligned[f].linear().noalias() = oRi * a_origin;

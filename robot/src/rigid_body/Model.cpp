@@ -21,6 +21,8 @@ Model::Model()
       parents{0},
       jointPlacements{SE3::Identity()},
       axes{vector3_t::Zero()},
+      principal_axis{-1},
+      placement_rotation_is_identity{1},
       inertias{Inertia::Zero()},
       idx_qs{0},
       idx_vs{0},
@@ -32,6 +34,7 @@ Model::Model()
   Frame universe;
   universe.name = "universe";
   universe.type = FrameType::kJoint;
+  universe.placement_is_identity = true;
   frames.push_back(universe);
   frame_ids_.emplace(universe.name, 0);
 }
@@ -62,7 +65,14 @@ int Model::addJoint(const std::string& joint_name, JointType type, int parent, c
   joint_types.push_back(type);
   parents.push_back(parent);
   jointPlacements.push_back(placement);
-  axes.push_back(one_dof ? vector3_t(axis.normalized()) : vector3_t::Zero());
+  const vector3_t unit_axis = one_dof ? vector3_t(axis.normalized()) : vector3_t::Zero();
+  axes.push_back(unit_axis);
+  int principal = -1;
+  for (int k = 0; k < 3; ++k) {
+    if (unit_axis == vector3_t::Unit(k)) principal = k;
+  }
+  principal_axis.push_back(principal);
+  placement_rotation_is_identity.push_back(placement.rotation() == matrix3_t::Identity());
   inertias.push_back(Inertia::Zero());
   idx_qs.push_back(nq);
   idx_vs.push_back(nv);
@@ -111,6 +121,8 @@ int Model::addFrame(const Frame& frame) {
   }
   const int id = nframes;
   frames.push_back(frame);
+  frames.back().placement_is_identity = frame.placement.rotation() == matrix3_t::Identity() &&
+                                        frame.placement.translation().isZero(0.0);
   ++nframes;
   const auto existing = frame_ids_.find(frame.name);
   if (existing == frame_ids_.end()) {
