@@ -15,6 +15,15 @@
 namespace velmora::ocp_qp {
 
 /// One stage of an OCP QP.
+///
+/// Sizes: nx = columns of A (k < N; on stage N the rows of the previous stage's A), nu = columns
+/// of B (0 when B is empty), ng = rows of C or D. Q, R must be symmetric (only their symmetric
+/// part enters the cost). An empty Q, S, R, q, r, b, C or D stands for zeros; an empty mask means
+/// "all bounds of that side active"; each bound vector has one entry per row (general) or per
+/// listed index (box). A lower bound of -infinity or an upper bound of +infinity is absent.
+///
+/// The soft-constraint fields exist for interface compatibility only: the solver does not
+/// support soft constraints and rejects a stage in which any of them is non-empty.
 struct OcpQp {
   Eigen::MatrixXd A, B;
   Eigen::VectorXd b;
@@ -26,6 +35,12 @@ struct OcpQp {
   Eigen::VectorXd lbx, ubx, lbx_mask, ubx_mask;
   std::vector<int> idxbu;
   Eigen::VectorXd lbu, ubu, lbu_mask, ubu_mask;
+
+  // Soft constraints (unsupported: must stay empty).
+  Eigen::MatrixXd Zl, Zu;    ///< slack Hessians
+  Eigen::VectorXd zl, zu;    ///< slack gradients
+  std::vector<int> idxs;     ///< softened constraint indices
+  Eigen::VectorXd lls, lus;  ///< slack lower bounds
 };
 
 }  // namespace velmora::ocp_qp
