@@ -1,0 +1,244 @@
+#include "control/MotionController.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "control/ActuatorCmdsBuilder.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLoop1Delay = 10ms;
+constexpr auto kLoop2Delay = 30ms;
+constexpr auto kLoop3Delay = 20ms;
+/// Idle sleep of loop1 and loop3 while an input is missing.
+constexpr auto kMissingInputSleep = 5ms;
+/// Idle of loop1 while a state exists but no commands do yet (see loop1).
+constexpr auto kMissingCommandsSleep = 0us;
+/// Shortest time between two error lines of one loop.
+constexpr auto kErrorLogPeriod = 1s;
+
+/// `*ptr`, or std::invalid_argument naming `what` when `ptr` is empty.
+template <typename T>
+const T& checkedDeref(const std::shared_ptr<T>& ptr, const char* what) {
+  if (ptr == nullptr) {
+    throw std::invalid_argument(std::string("MotionController: the ") + what + " pointer is empty");
+  }
+  return *ptr;
+}
+
+/// The description, after checking that its joints fit into one ActuatorCmds message.
+const ModelInfo& checkedModelInfo(const std::shared_ptr<ModelInfo>& modelInfoPtr) {
+  const ModelInfo& info = checkedDeref(modelInfoPtr, "robot description");
+  if (info.joints_name.size() > kMaxActuatorCmdsJoints) {
+    throw std::invalid_argument("MotionController: the robot description lists " +
+                                std::to_string(info.joints_name.size()) +
+                                " actuated joints, but an ActuatorCmds message carries at most " +
+                                std::to_string(kMaxActuatorCmdsJoints));
+  }
+  return info;
+}
+
+}  // namespace
+
+MotionController::MotionController(std::shared_ptr<rclcpp::Node> nodeHandle,
+                                   std::shared_ptr<ModelInfo> modelInfoPtr,
+                                   std::shared_ptr<PinocchioInterface> pinocchioInterfacePtr,
+                                   std::string param_file, std::string topic_prefix)
+    : nodeHandle_(std::move(nodeHandle)),
+      modelInfo_(checkedModelInfo(modelInfoPtr)),
+      pinocchioInterface_(checkedDeref(pinocchioInterfacePtr, "robot model")) {
+  if (nodeHandle_ == nullptr) {
+    throw std::invalid_argument("MotionController: the node pointer is empty");
+  }
+  actuators_cmds_pub_ptr_ = nodeHandle_->create_publisher<communication::msg::ActuatorCmds>(
+      topic_prefix + "actuators_cmds",
+      rclcpp::QoS(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data));
+
+  forceOptimizationPtr_ =
+      std::make_shared<ContactForceOptimization>(nodeHandle_, modelInfoPtr, pinocchioInterfacePtr);
+  forceOptimizationPtr_->loadParamsSetting(param_file, true);
+
+  swingOptimizationPtr_ =
+      std::make_shared<SwingOptimization>(nodeHandle_, modelInfo_, pinocchioInterface_);
+
+  wbcPtr_ = std::make_shared<WholeBodyController>(nodeHandle_, modelInfoPtr, pinocchioInterfacePtr);
+  wbcPtr_->loadParamsSetting(param_file, true);
+
+  // run_ must read true before any loop's first check.
+  run_.push(true);
+  startLoops();
+}
+
+MotionController::~MotionController() { stopLoops(); }
+
+void MotionController::update_current_state(std::shared_ptr<vector_t> qpos_ptr,
+                                            std::shared_ptr<vector_t> qvel_ptr) {
+  qpos_ptr_buffer.push(std::move(qpos_ptr));
+  qvel_ptr_buffer.push(std::move(qvel_ptr));
+}
+
+void MotionController::update_mode_schedule(std::shared_ptr<ModeSchedule> mode_schedule) {
+  mode_schedule_buffer.push(std::move(mode_schedule));
+}
+
+void MotionController::update_trajectory_reference(
+    std::shared_ptr<const TrajectoriesBuffer> referenceTrajectoriesPtr) {
+  referenceTrajectoriesPtrBuffer_.push(std::move(referenceTrajectoriesPtr));
+}
+
+void MotionController::startLoops() {
+  try {
+    loop1_thread_ = std::thread(&MotionController::loop1, this);
+    loop3_thread_ = std::thread(&MotionController::loop3, this);
+    loop2_thread_ = std::thread(&MotionController::loop2, this);
+  } catch (...) {
+    stopLoops();
+    throw;
+  }
+}
+
+void MotionController::stopLoops() {
+  run_.push(false);
+  for (std::thread* thread : {&loop1_thread_, &loop3_thread_, &loop2_thread_}) {
+    if (thread->joinable()) thread->join();
+  }
+}
+
+void MotionController::logCycleFailure(ErrorThrottle& throttle, const char* loop_name,
+                                       const char* what) const {
+  const auto now = std::chrono::steady_clock::now();
+  if (throttle.logged && now - throttle.last_logged < kErrorLogPeriod) {
+    ++throttle.suppressed;
+    return;
+  }
+  RCLCPP_ERROR(nodeHandle_->get_logger(),
+               "%s: cycle failed, nothing published from it: %s (%zu similar failures since the "
+               "last report)",
+               loop_name, what, throttle.suppressed);
+  throttle.logged = true;
+  throttle.last_logged = now;
+  throttle.suppressed = 0;
+}
+
+template <typename Result, typename Cycle>
+Result MotionController::runGuarded(ErrorThrottle& throttle, const char* loop_name,
+                                    Result on_failure, Cycle&& cycle) const {
+  try {
+    return cycle();
+  } catch (const std::exception& error) {
+    logCycleFailure(throttle, loop_name, error.what());
+  } catch (...) {
+    logCycleFailure(throttle, loop_name, "an exception not derived from std::exception");
+  }
+  return on_failure;
+}
+
+void MotionController::loop1() {
+  rclcpp::Rate rate(1.0 / (1.0 / wbcPtr_->dt()));
+  benchmark::RepeatedTimer timer;
+  std::this_thread::sleep_for(kLoop1Delay);
+  ErrorThrottle throttle;
+  enum class Outcome { kPublished, kNoCommands, kFailed };
+  while (keepRunning()) {
+    if (qpos_ptr_buffer.get() == nullptr || qvel_ptr_buffer.get() == nullptr) {
+      std::this_thread::sleep_for(kMissingInputSleep);
+      continue;
+    }
+    const Outcome outcome = runGuarded(throttle, "motion control", Outcome::kFailed, [&] {
+      return loop1Cycle(timer) ? Outcome::kPublished : Outcome::kNoCommands;
+    });
+    if (outcome == Outcome::kNoCommands) {
+      // No commands yet: try again almost at once.
+      if (kMissingCommandsSleep > 0us) std::this_thread::sleep_for(kMissingCommandsSleep);
+      continue;
+    }
+    rate.sleep();
+  }
+  RCLCPP_INFO(nodeHandle_->get_logger(), "motion control: max time %f ms,  average time %f ms",
+              timer.getMaxIntervalInMilliseconds(), timer.getAverageInMilliseconds());
+}
+
+bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer) {
+  const auto qpos = qpos_ptr_buffer.get();
+  const auto qvel = qvel_ptr_buffer.get();
+  // The host may have pushed empty pointers since the check: nothing to do then.
+  if (qpos == nullptr || qvel == nullptr) return false;
+  timer.startTimer();
+  pinocchioInterface_.updateRobotState(*qpos, *qvel);
+  const builtin_interfaces::msg::Time stamp = nodeHandle_->now();
+
+  const auto commands = actuatorCommands_buffer_.get();
+  if (commands == nullptr) return false;
+  const auto message =
+      buildActuatorCmds(modelInfo_, pinocchioInterface_.getModel().names, *commands, stamp);
+  actuators_cmds_pub_ptr_->publish(message);
+  timer.endTimer();
+  return true;
+}
+
+void MotionController::loop2() {
+  std::this_thread::sleep_for(kLoop2Delay);
+  benchmark::RepeatedTimer timer;
+  rclcpp::Rate rate(1.0 / (1.0 / wbcPtr_->dt()));
+  ErrorThrottle throttle;
+  while (keepRunning()) {
+    runGuarded(throttle, "WBC", false, [&] { return loop2Cycle(timer); });
+    rate.sleep();
+  }
+  RCLCPP_INFO(nodeHandle_->get_logger(), "WBC::optimize: max time %f ms,  average time %f ms",
+              timer.getMaxIntervalInMilliseconds(), timer.getAverageInMilliseconds());
+}
+
+bool MotionController::loop2Cycle(benchmark::RepeatedTimer& timer) {
+  const auto qpos = qpos_ptr_buffer.get();
+  const auto qvel = qvel_ptr_buffer.get();
+  const auto schedule = mode_schedule_buffer.get();
+  if (qpos == nullptr || qvel == nullptr || schedule == nullptr) return false;
+  timer.startTimer();
+  wbcPtr_->update_state(qpos, qvel);
+  wbcPtr_->update_trajectory_reference(referenceTrajectoriesPtrBuffer_.get());
+  wbcPtr_->update_mode(schedule->getModeFromPhase(0.0));
+  wbcPtr_->update_control_data(base_CtrlData_ptr_.get());
+  actuatorCommands_buffer_.push(wbcPtr_->optimize());
+  timer.endTimer();
+  return true;
+}
+
+void MotionController::loop3() {
+  rclcpp::Rate rate(1.0 / (1.0 / forceOptimizationPtr_->dt()));
+  benchmark::RepeatedTimer timer;
+  std::this_thread::sleep_for(kLoop3Delay);
+  ErrorThrottle throttle;
+  while (keepRunning()) {
+    const bool ran =
+        runGuarded(throttle, "ContactForceOptimization", true, [&] { return loop3Cycle(timer); });
+    if (ran) {
+      rate.sleep();
+    } else {
+      std::this_thread::sleep_for(kMissingInputSleep);
+    }
+  }
+  RCLCPP_INFO(nodeHandle_->get_logger(),
+              "ContactForceOptimization::optimize: max time %f ms,  average time %f ms",
+              timer.getMaxIntervalInMilliseconds(), timer.getAverageInMilliseconds());
+}
+
+bool MotionController::loop3Cycle(benchmark::RepeatedTimer& timer) {
+  const auto qpos = qpos_ptr_buffer.get();
+  const auto qvel = qvel_ptr_buffer.get();
+  const auto schedule = mode_schedule_buffer.get();
+  if (qpos == nullptr || qvel == nullptr || schedule == nullptr) return false;
+  timer.startTimer();
+  forceOptimizationPtr_->update_state(qpos, qvel);
+  forceOptimizationPtr_->update_trajectory_reference(referenceTrajectoriesPtrBuffer_.get());
+  forceOptimizationPtr_->update_mode_schedule(schedule);
+  base_CtrlData_ptr_.push(forceOptimizationPtr_->optimize());
+  timer.endTimer();
+  return true;
+}
+
+}  // namespace velmora

@@ -1,0 +1,228 @@
+#pragma once
+
+// Shared set-up of the motion controller tests: the bundled robot, inputs that let the whole
+// chain run (standing state, an all-stance schedule, references holding the standing pose),
+// parameter files written on the fly, a subscriber on the command topic with its own executor
+// thread, and helpers to count threads and parse log lines.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <rclcpp/rclcpp.hpp>
+
+#include "common/ModeSchedule.h"
+#include "common/TrajectoriesBuffer.h"
+#include "communication/msg/actuator_cmds.hpp"
+#include "control/MotionController.h"
+#include "core/trajectory/CubicSplineTrajectory.h"
+#include "description/ModelInfoLoader.h"
+#include "pinocchio/Orientation.h"
+#include "pinocchio/PinocchioInterface.h"
+
+namespace velmora::motion_test {
+
+using ActuatorCmds = communication::msg::ActuatorCmds;
+using namespace std::chrono_literals;
+
+inline std::string robotFile(const std::string& name) {
+  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
+}
+
+/// The bundled parameter file with the line of `key` replaced by "key value" (the file is
+/// otherwise unchanged); returns the path of the copy.
+inline std::string paramsWith(const std::string& key, const std::string& value,
+                              const std::string& tag) {
+  std::ifstream in(robotFile("params.info"));
+  std::ostringstream out;
+  std::string line;
+  bool replaced = false;
+  while (std::getline(in, line)) {
+    if (line.rfind(key + " ", 0) == 0) {
+      out << key << " " << value << "\n";
+      replaced = true;
+    } else {
+      out << line << "\n";
+    }
+  }
+  EXPECT_TRUE(replaced) << "no line '" << key << "' in the bundled parameter file";
+  const std::string path = ::testing::TempDir() + "motion_params_" + tag + ".info";
+  std::ofstream(path) << out.str();
+  return path;
+}
+
+/// Writes `text` to a temporary file and returns its path.
+inline std::string writeTempFile(const std::string& text, const std::string& tag) {
+  const std::string path = ::testing::TempDir() + "motion_" + tag + ".info";
+  std::ofstream(path) << text;
+  return path;
+}
+
+/// Number of threads of this process (entries of /proc/self/task).
+inline int threadCount() {
+  DIR* dir = opendir("/proc/self/task");
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+/// Polls `condition` every millisecond until it holds or `timeout` passes.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+/// Lines of `text` that match `pattern` (whole-line search).
+inline std::vector<std::smatch> matchingLines(const std::string& text, const std::regex& pattern,
+                                              std::vector<std::string>& storage) {
+  storage.clear();
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) storage.push_back(line);
+  std::vector<std::smatch> matches;
+  for (const auto& stored : storage) {
+    std::smatch match;
+    if (std::regex_search(stored, match, pattern)) matches.push_back(match);
+  }
+  return matches;
+}
+
+/// Subscribes to `topic` (sensor-data profile) on a node of its own and spins it on a thread.
+class CommandListener {
+ public:
+  explicit CommandListener(const std::string& topic, const std::string& node_name = "listener")
+      : node_(std::make_shared<rclcpp::Node>(node_name)) {
+    subscription_ = node_->create_subscription<ActuatorCmds>(
+        topic, rclcpp::SensorDataQoS(), [this](const ActuatorCmds& message) {
+          const auto now = std::chrono::steady_clock::now();
+          std::lock_guard<std::mutex> lock(mutex_);
+          messages_.push_back(message);
+          arrivals_.push_back(now);
+        });
+    executor_.add_node(node_);
+    spinner_ = std::thread([this] { executor_.spin(); });
+  }
+  ~CommandListener() {
+    executor_.cancel();
+    spinner_.join();
+  }
+  CommandListener(const CommandListener&) = delete;
+  CommandListener& operator=(const CommandListener&) = delete;
+
+  size_t count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_.size();
+  }
+  std::vector<ActuatorCmds> messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  std::vector<std::chrono::steady_clock::time_point> arrivals() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return arrivals_;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.clear();
+    arrivals_.clear();
+  }
+
+ private:
+  std::shared_ptr<rclcpp::Node> node_;
+  rclcpp::Subscription<ActuatorCmds>::SharedPtr subscription_;
+  rclcpp::executors::SingleThreadedExecutor executor_;
+  mutable std::mutex mutex_;
+  std::vector<ActuatorCmds> messages_;
+  std::vector<std::chrono::steady_clock::time_point> arrivals_;
+  std::thread spinner_;
+};
+
+/// A fresh ROS 2 context per test, the bundled robot and the inputs of a standing robot.
+class MotionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
+    node = std::make_shared<rclcpp::Node>("host");
+    model = std::make_shared<PinocchioInterface>(robotFile("robot.urdf"));
+    info = std::make_shared<ModelInfo>(loadModelInfo(robotFile("description.info"), *model));
+  }
+  void TearDown() override { rclcpp::shutdown(); }
+
+  std::unique_ptr<MotionController> makeController(
+      const std::string& prefix = "", const std::string& params = robotFile("params.info")) {
+    return std::make_unique<MotionController>(node, info, model, params, prefix);
+  }
+
+  /// The description's standing pose and zero velocity.
+  std::shared_ptr<vector_t> standingQpos() const {
+    auto qpos = std::make_shared<vector_t>(model->Nq());
+    *qpos << info->base_init_pos, info->base_init_quat, info->joints_init_pos;
+    return qpos;
+  }
+  std::shared_ptr<vector_t> zeroQvel() const {
+    return std::make_shared<vector_t>(vector_t::Zero(model->Nv()));
+  }
+
+  /// All four feet in stance for the whole cycle (mode 15).
+  static std::shared_ptr<ModeSchedule> standSchedule() {
+    std::vector<double> phases{0.0, 1.0};
+    std::vector<size_t> modes{15};
+    return std::make_shared<ModeSchedule>(0.5, phases, modes);
+  }
+
+  /// References that hold the standing base pose and every foot where it stands, from shortly
+  /// before now to `horizon_s` after it.
+  std::shared_ptr<const TrajectoriesBuffer> holdReferences(double horizon_s = 0.5) const {
+    PinocchioInterface standing(*model);
+    standing.updateRobotState(*standingQpos(), *zeroQvel());
+    const double now = node->now().seconds();
+    const auto hold = [&](const vector3_t& value) {
+      return std::make_shared<CubicSplineTrajectory>(
+          CubicSplineTrajectory::constant(value, now - 0.05, now + horizon_s));
+    };
+    auto refs = std::make_shared<TrajectoriesBuffer>();
+    const auto base = standing.getFramePose(info->base_name);
+    refs->set_base_pos_traj(hold(base.translation()));
+    refs->set_base_pos_ref_traj(hold(base.translation()));
+    refs->set_base_rpy_traj(hold(toEulerAngles(base.rotation())));
+    std::map<std::string, std::shared_ptr<CubicSplineTrajectory>> feet;
+    for (const auto& foot : info->foot_name) {
+      feet[foot] = hold(standing.getFramePose(foot).translation());
+    }
+    refs->set_foot_pos_traj(feet);
+    return refs;
+  }
+
+  /// Pushes state, schedule and references so that the whole chain runs.
+  void feedStanding(MotionController& controller) const {
+    controller.update_current_state(standingQpos(), zeroQvel());
+    controller.update_mode_schedule(standSchedule());
+    controller.update_trajectory_reference(holdReferences());
+  }
+
+  std::shared_ptr<rclcpp::Node> node;
+  std::shared_ptr<PinocchioInterface> model;
+  std::shared_ptr<ModelInfo> info;
+};
+
+}  // namespace velmora::motion_test
