@@ -1,0 +1,120 @@
+#pragma once
+
+// The host's planner: turns a velocity command and the measured state into the mode schedule and
+// the reference trajectories the controller follows.
+//
+// Conventions: times are seconds on the node clock; positions in world [m]; the command (vx, vy)
+// is in the yaw-rotated base axes [m/s], the yaw rate about world z [rad/s]. Foot order is the
+// order of ModelInfo::foot_name; mode numbers as in MotionPhaseDefinition.h.
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "common/ModeSchedule.h"
+#include "common/TrajectoriesBuffer.h"
+#include "core/Types.h"
+#include "description/ModelInfo.h"
+#include "pinocchio/PinocchioInterface.h"
+
+namespace velmora {
+namespace sim {
+
+/// Velocity command of the planner.
+struct VelocityCommand {
+  scalar_t vx = 0.0;        ///< forward [m/s], yaw-rotated base axes
+  scalar_t vy = 0.0;        ///< lateral [m/s], yaw-rotated base axes
+  scalar_t yaw_rate = 0.0;  ///< [rad/s]
+};
+
+/// A periodic gait: foot i swings during [offset_i, offset_i + swing_fraction) of each period.
+struct Gait {
+  scalar_t period_s = 0.5;
+  scalar_t swing_fraction = 0.5;
+  std::array<scalar_t, 4> swing_offset{{0.5, 0.0, 0.0, 0.5}};  ///< fractions of the period
+  bool stand = true;  ///< all feet in stance at all times (the other fields unused)
+
+  /// Standing still (mode 15 throughout).
+  static Gait standing();
+  /// Trot with a 0.5 s cycle: FL and RR (mode 9) then FR and RL (mode 6) in stance.
+  static Gait trot();
+};
+
+/// Tunable constants of the planner.
+struct PlannerSettings {
+  scalar_t horizon_s = 1.0;            ///< length of schedule and trajectories (>= MPC horizon)
+  scalar_t knot_dt_s = 0.02;           ///< spacing of trajectory knots
+  scalar_t swing_apex_m = 0.08;        ///< swing height above the ground
+  scalar_t raibert_gain = 0.1;         ///< k of the velocity feedback term in the foothold [s]
+  scalar_t stand_before_gait_s = 0.5;  ///< standing time before the first lift-off
+  scalar_t command_ramp_s = 1.0;  ///< the command ramps up over this time after the gait starts
+};
+
+/// What one planning cycle produces.
+struct PlannerOutput {
+  std::shared_ptr<ModeSchedule> mode_schedule;
+  std::shared_ptr<TrajectoriesBuffer> trajectories;
+};
+
+/// Stateful gait planner (the ROS 2 host's role). One instance per robot; call `plan` at 50 Hz or
+/// faster with increasing times. Not thread-safe.
+class GaitPlanner {
+ public:
+  /// @throws std::invalid_argument when the description does not list four feet.
+  GaitPlanner(const ModelInfo& info, const PinocchioInterface& model, PlannerSettings settings);
+
+  /// Sets the gait and command; a change from standing to a gait starts it after
+  /// settings.stand_before_gait_s, measured from the next `plan`.
+  void setCommand(const Gait& gait, const VelocityCommand& command);
+
+  /// One planning cycle at node time `time_s` from the measured controller state
+  /// (qpos 7 + nJ with an x, y, z, w quaternion; qvel 6 + nJ in base axes).
+  PlannerOutput plan(scalar_t time_s, const vector_t& qpos, const vector_t& qvel);
+
+  /// Contact mode (0..15) the planned gait prescribes at node time `time_s`.
+  size_t modeAt(scalar_t time_s) const;
+  /// True when foot `foot` is in stance at `time_s`.
+  bool stanceAt(size_t foot, scalar_t time_s) const;
+  /// The command in effect at `time_s` (ramped after the gait starts).
+  VelocityCommand commandAt(scalar_t time_s) const;
+  /// Planned base position at `time_s` of the last cycle (between its start and its end + 1 s).
+  vector3_t baseRefAt(scalar_t time_s) const;
+  /// Foot reference at `time_s` of the last cycle.
+  vector3_t footRefAt(size_t foot, scalar_t time_s) const;
+  /// Planned yaw (unwrapped) at `time_s` of the last cycle [rad].
+  scalar_t yawRefAt(scalar_t time_s) const;
+  /// Standing base height [m] the planner holds.
+  scalar_t baseHeight() const { return base_height_; }
+
+ private:
+  /// Liftoff time of the first swing of `foot` that ends after `time_s`.
+  scalar_t nextSwingStart(size_t foot, scalar_t time_s) const;
+  vector3_t raibertFoothold(size_t foot, scalar_t touchdown_s) const;
+  std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
+
+  ModelInfo info_;
+  PinocchioInterface model_;
+  PlannerSettings settings_;
+  Gait gait_ = Gait::standing();
+  VelocityCommand command_;
+  scalar_t gait_start_s_ = 0.0;
+  bool gait_start_pending_ = false;
+  scalar_t base_height_ = 0.0;
+  scalar_t ground_z_ = 0.0;  ///< height of the foot frame when the foot touches the floor
+  std::array<vector3_t, 4> nominal_foot_offset_{};  ///< foot in base axes at the standing pose
+  std::array<vector3_t, 4> foothold_{};
+  std::array<bool, 4> was_stance_{{true, true, true, true}};
+  bool initialised_ = false;
+  // Cycle values.
+  scalar_t plan_time_s_ = 0.0;
+  vector3_t base_pos_meas_ = vector3_t::Zero();
+  vector3_t base_vel_world_ = vector3_t::Zero();
+  scalar_t yaw_meas_ = 0.0;
+  scalar_t yaw_unwrapped_ = 0.0;
+  scalar_t base_table_dt_ = 0.005;
+  std::vector<vector3_t> base_table_;  ///< planned base positions from plan_time_s_ on
+  std::vector<scalar_t> yaw_table_;    ///< planned yaw (unwrapped) on the same grid
+};
+
+}  // namespace sim
+}  // namespace velmora

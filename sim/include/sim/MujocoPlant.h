@@ -1,0 +1,85 @@
+#pragma once
+
+// The simulated robot: MuJoCo loads the robot's URDF, adds a flat floor and steps the physics
+// with joint-level motor drivers fed by ActuatorCmds messages.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <mujoco/mujoco.h>
+
+#include "communication/msg/actuator_cmds.hpp"
+#include "core/Types.h"
+#include "description/ModelInfo.h"
+#include "sim/StateConversion.h"
+
+namespace velmora {
+namespace sim {
+
+/// A MuJoCo model of the robot on a flat floor (friction 0.8, time step `timestep_s`).
+///
+/// Until the first command is applied the robot is held in the initial standing pose of the
+/// description. Each step applies to every commanded joint
+///   tau = kp (pos - q) + kd (vel - qd) + torque,
+/// clamped to the joint's effort limit, through qfrc_applied. Not thread-safe; not copyable.
+class MujocoPlant {
+ public:
+  /// Loads `urdf_path` (the URDF is the only robot description) and places the robot in the
+  /// initial pose of `info`.
+  /// @throws std::runtime_error with MuJoCo's message when the URDF cannot be loaded, and
+  ///         std::invalid_argument naming the joint or body that `info` lists but the model lacks.
+  MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s = 0.001);
+  ~MujocoPlant();
+  MujocoPlant(const MujocoPlant&) = delete;
+  MujocoPlant& operator=(const MujocoPlant&) = delete;
+
+  /// Stores the latest command; joints are matched by name, unknown names are ignored.
+  /// @throws std::invalid_argument when the message's sequences differ in length.
+  void applyCommand(const communication::msg::ActuatorCmds& command);
+  /// True once a command has been applied.
+  bool released() const { return released_; }
+  /// Applies `force_world` [N] at the trunk's centre of mass until cleared (zero vector clears).
+  void setBasePush(const vector3_t& force_world);
+  /// Advances the simulation by one time step.
+  void step();
+
+  /// Simulation time [s].
+  double time() const { return data_->time; }
+  double timestep() const { return model_->opt.timestep; }
+  /// Controller generalised position (7 + nJ) and velocity (6 + nJ).
+  vector_t controllerQpos() const;
+  vector_t controllerQvel() const;
+  /// True when a body other than a foot touches the floor.
+  bool nonFootContact() const;
+  /// Stance flags in foot order from the floor contacts.
+  std::vector<bool> footContacts() const;
+
+  const PlantStateLayout& layout() const { return layout_; }
+  const mjModel& model() const { return *model_; }
+  const mjData& data() const { return *data_; }
+
+ private:
+  void holdInitialPose();
+  static std::vector<double> readEffortLimits(const std::string& urdf_path,
+                                              const std::vector<std::string>& joints);
+  vector_t mjQpos() const;
+  vector_t mjQvel() const;
+
+  mjModel* model_ = nullptr;
+  mjData* data_ = nullptr;
+  PlantStateLayout layout_;
+  std::vector<double> effort_limit_;  ///< per controller joint [N m]
+  std::vector<int> foot_body_;        ///< MuJoCo body id per foot
+  int floor_geom_ = -1;
+  int trunk_body_ = -1;
+  std::vector<double> init_qpos_;
+  bool released_ = false;
+  std::vector<std::string> joint_names_;
+  // Latest command per controller joint.
+  vector_t kp_, kd_, pos_, vel_, torque_;
+  vector3_t push_world_ = vector3_t::Zero();
+};
+
+}  // namespace sim
+}  // namespace velmora

@@ -1,0 +1,78 @@
+#pragma once
+
+// What a simulated run records and the figures it is judged by.
+//
+// Samples are taken on the simulation time axis [s]; positions in world [m]; velocities in the
+// heading frame (world axes turned by the measured yaw) [m/s]; angles [rad].
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+
+namespace velmora {
+namespace sim {
+
+/// One logged instant of a run.
+struct RunSample {
+  scalar_t time_s = 0.0;
+  vector3_t base_pos = vector3_t::Zero();  ///< world [m]
+  vector3_t base_rpy = vector3_t::Zero();  ///< roll, pitch, yaw [rad]
+  vector3_t base_vel = vector3_t::Zero();  ///< heading frame [m/s]
+  scalar_t yaw_rate = 0.0;                 ///< world z [rad/s]
+  vector3_t command = vector3_t::Zero();   ///< vx, vy [m/s] (heading frame), yaw rate [rad/s]
+  std::array<bool, 4> planned_stance{};    ///< stance flags of the gait, foot order
+  std::array<bool, 4> foot_contact{};      ///< feet touching the floor, foot order
+  scalar_t height_ref = 0.0;               ///< base height reference [m]
+  scalar_t mpc_ms = 0.0;                   ///< last contact force optimisation time [ms]
+  scalar_t wbc_ms = 0.0;                   ///< last whole-body controller time [ms]
+};
+
+/// Median and maximum of a set of durations [ms] (zero when empty).
+struct TimingSummary {
+  scalar_t median = 0.0;
+  scalar_t max = 0.0;
+  static TimingSummary of(std::vector<scalar_t> values_ms);
+};
+
+/// The figures of a run, as written to report.json.
+struct RunReport {
+  bool fell = false;
+  scalar_t duration_s = 0.0;
+  scalar_t mean_vx = 0.0;           ///< second half, heading frame [m/s]
+  scalar_t mean_vy = 0.0;           ///< second half, heading frame [m/s]
+  scalar_t mean_yaw_rate = 0.0;     ///< second half [rad/s]
+  scalar_t height_error_rms = 0.0;  ///< after the first 2 s (all samples if shorter) [m]
+  scalar_t max_abs_roll = 0.0;
+  scalar_t max_abs_pitch = 0.0;
+  scalar_t drift_m = 0.0;  ///< horizontal end position minus start minus commanded displacement
+  TimingSummary mpc_ms;
+  TimingSummary wbc_ms;
+  size_t messages = 0;
+  size_t mpc_failures = 0;
+  size_t wbc_failures = 0;
+  scalar_t wall_s = 0.0;
+};
+
+/// True when the sample shows a fallen robot: trunk below 0.15 m or roll or pitch beyond 0.8 rad.
+bool isFallen(const RunSample& sample);
+
+/// The motion figures of `samples` (fell, duration, means, errors, drift); the caller fills the
+/// timing, message and failure counts. `fell` is also set by isFallen on any sample.
+/// @throws std::invalid_argument when `samples` is empty.
+RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor);
+
+/// report.json with exactly the keys of RunReport.
+void writeReportJson(const RunReport& report, std::ostream& out);
+/// log.csv: one header line, then one line per sample.
+void writeLogCsv(const std::vector<RunSample>& samples, std::ostream& out);
+/// An SVG plot: base velocity against the command, height, roll and pitch, contact pattern.
+void writePlotSvg(const std::vector<RunSample>& samples, const std::string& title,
+                  std::ostream& out);
+/// The end-of-run summary table.
+void writeSummaryTable(const RunReport& report, std::ostream& out);
+
+}  // namespace sim
+}  // namespace velmora

@@ -1,0 +1,33 @@
+#pragma once
+
+// Runs one closed-loop scenario: the plant, the host's planner and the controller together.
+
+#include <ostream>
+#include <vector>
+
+#include "sim/RunLog.h"
+#include "sim/SimOptions.h"
+
+namespace velmora {
+namespace sim {
+
+/// Samples and figures of one run.
+struct RunResult {
+  RunReport report;
+  std::vector<RunSample> samples;  ///< every 0.01 s of simulation time
+};
+
+/// Runs `options` in lockstep (simulation time drives the node clock; the planner, the contact
+/// force optimisation and the whole-body controller are called at their periods) or in real
+/// time (a MotionController with its threads, commands through the topic). Prints a progress
+/// line per simulated second to `progress` unless options.quiet. Stops early once the robot fell.
+/// @throws UsageError when the robot or parameter files are rejected; other exceptions of the
+///         controller construction pass through.
+RunResult runScenario(const SimOptions& options, std::ostream& progress);
+
+/// Writes report.json, log.csv and plot.svg into `out_dir` (created if missing).
+/// @throws std::runtime_error naming the file that cannot be written.
+void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir);
+
+}  // namespace sim
+}  // namespace velmora

@@ -1,0 +1,45 @@
+#pragma once
+
+// Command-line options of velmora_sim.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora {
+namespace sim {
+
+/// A bad command line or input file; the program reports it and exits with code 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Everything a run needs to know. Defaults give the bundled robot and the scenario's own
+/// command and duration.
+struct SimOptions {
+  std::string scenario = "stand";  ///< stand | trot_in_place | walk | turn | push
+  double vx = 0.0;                 ///< [m/s]
+  double vy = 0.0;                 ///< [m/s]
+  double yaw_rate = 0.0;           ///< [rad/s]
+  double duration_s = 10.0;
+  bool lockstep = false;
+  std::string robot_urdf;
+  std::string robot_description;
+  std::string params;
+  std::string out_dir = "sim_out";
+  bool quiet = false;  ///< no progress lines (tests)
+};
+
+/// Parses `args` (without the program name). Scenario defaults: stand 10 s; trot_in_place 20 s;
+/// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
+/// for 0.1 s at t = 5 s) 10 s; explicit flags override them. `robots_dir` holds the bundled
+/// robot (kestrel/robot.urdf, description.info, params.info).
+/// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
+SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir);
+
+/// The usage text.
+std::string simUsage();
+
+}  // namespace sim
+}  // namespace velmora

@@ -1,0 +1,238 @@
+#include "sim/MujocoPlant.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace velmora {
+namespace sim {
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+/// Temporary file removed on scope exit.
+struct TempFile {
+  std::string path;
+  explicit TempFile(const std::string& suffix) {
+    std::string pattern = "/tmp/velmora_sim_XXXXXX" + suffix;
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = mkstemps(buffer.data(), static_cast<int>(suffix.size()));
+    if (fd < 0) throw std::runtime_error("MujocoPlant: cannot create a temporary file");
+    close(fd);
+    path = buffer.data();
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+};
+
+/// MuJoCo model of the URDF with a floor and simulation options added to its MJCF text.
+mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
+  std::array<char, 1000> error{};
+  mjModel* urdf_model = mj_loadXML(urdf_path.c_str(), nullptr, error.data(), error.size());
+  if (urdf_model == nullptr) {
+    throw std::runtime_error("MujocoPlant: cannot load the URDF '" + urdf_path +
+                             "': " + error.data());
+  }
+  TempFile mjcf(".xml");
+  const int saved = mj_saveLastXML(mjcf.path.c_str(), urdf_model, error.data(), error.size());
+  mj_deleteModel(urdf_model);
+  if (!saved)
+    throw std::runtime_error(std::string("MujocoPlant: cannot save MJCF: ") + error.data());
+
+  std::string text = readFile(mjcf.path);
+  const std::string options =
+      "<option timestep=\"" + std::to_string(timestep_s) + "\" integrator=\"Euler\"/>\n";
+  const size_t model_end = text.find('>', text.find("<mujoco"));
+  text.insert(model_end + 1, "\n" + options);
+  const size_t world = text.find("<worldbody>");
+  if (world == std::string::npos) throw std::runtime_error("MujocoPlant: MJCF without worldbody");
+  text.insert(world + std::string("<worldbody>").size(),
+              "\n<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
+              "friction=\"0.8 0.005 0.0001\"/>\n");
+  std::ofstream(mjcf.path) << text;
+
+  mjModel* model = mj_loadXML(mjcf.path.c_str(), nullptr, error.data(), error.size());
+  if (model == nullptr) {
+    throw std::runtime_error(std::string("MujocoPlant: cannot load the MJCF with floor: ") +
+                             error.data());
+  }
+  return model;
+}
+
+int requireId(const mjModel* model, int type, const std::string& name, const char* what) {
+  const int id = mj_name2id(model, type, name.c_str());
+  if (id < 0) {
+    throw std::invalid_argument(std::string("MujocoPlant: the simulated model has no ") + what +
+                                " '" + name + "'");
+  }
+  return id;
+}
+
+}  // namespace
+
+MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s)
+    : joint_names_(info.joints_name) {
+  model_ = loadWithFloor(urdf_path, timestep_s);
+  data_ = mj_makeData(model_);
+  int free_joint = -1;
+  for (int j = 0; j < model_->njnt; ++j) {
+    if (model_->jnt_type[j] == mjJNT_FREE) free_joint = j;
+  }
+  if (free_joint < 0) {
+    mj_deleteData(data_);
+    mj_deleteModel(model_);
+    throw std::invalid_argument("MujocoPlant: the URDF '" + urdf_path + "' has no floating base");
+  }
+  layout_.base_qpos_address = model_->jnt_qposadr[free_joint];
+  layout_.base_qvel_address = model_->jnt_dofadr[free_joint];
+  trunk_body_ = model_->jnt_bodyid[free_joint];
+  try {
+    for (const auto& name : info.joints_name) {
+      const int j = requireId(model_, mjOBJ_JOINT, name, "joint");
+      layout_.joint_qpos_address.push_back(model_->jnt_qposadr[j]);
+      layout_.joint_qvel_address.push_back(model_->jnt_dofadr[j]);
+    }
+    for (const auto& name : info.foot_name) {
+      foot_body_.push_back(requireId(model_, mjOBJ_BODY, name, "foot body"));
+    }
+    floor_geom_ = requireId(model_, mjOBJ_GEOM, "velmora_floor", "floor geom");
+  } catch (...) {
+    mj_deleteData(data_);
+    mj_deleteModel(model_);
+    throw;
+  }
+  effort_limit_ = readEffortLimits(urdf_path, info.joints_name);
+
+  const auto nJ = static_cast<Eigen::Index>(info.joints_name.size());
+  kp_.setZero(nJ);
+  kd_.setZero(nJ);
+  pos_.setZero(nJ);
+  vel_.setZero(nJ);
+  torque_.setZero(nJ);
+
+  init_qpos_.assign(model_->qpos0, model_->qpos0 + model_->nq);
+  const int b = layout_.base_qpos_address;
+  for (int k = 0; k < 3; ++k) init_qpos_[b + k] = info.base_init_pos(k);
+  init_qpos_[b + 3] = info.base_init_quat(3);
+  for (int k = 0; k < 3; ++k) init_qpos_[b + 4 + k] = info.base_init_quat(k);
+  for (Eigen::Index j = 0; j < nJ; ++j) {
+    init_qpos_[layout_.joint_qpos_address[j]] = info.joints_init_pos(j);
+  }
+  holdInitialPose();
+}
+
+MujocoPlant::~MujocoPlant() {
+  mj_deleteData(data_);
+  mj_deleteModel(model_);
+}
+
+std::vector<double> MujocoPlant::readEffortLimits(const std::string& urdf_path,
+                                                  const std::vector<std::string>& joints) {
+  // The MJCF conversion keeps the URDF effort as actuator-free "actuatorfrcrange" only in newer
+  // MuJoCo versions, so the limits are read from the URDF text itself.
+  const std::string text = readFile(urdf_path);
+  std::vector<double> limits;
+  for (const auto& name : joints) {
+    const size_t joint = text.find("<joint name=\"" + name + "\"");
+    const size_t end = text.find("</joint>", joint);
+    const size_t limit = text.find("effort=\"", joint);
+    if (joint == std::string::npos || limit == std::string::npos || limit > end) {
+      throw std::invalid_argument("MujocoPlant: the URDF '" + urdf_path +
+                                  "' gives no effort limit for joint '" + name + "'");
+    }
+    limits.push_back(std::stod(text.substr(limit + 8)));
+  }
+  return limits;
+}
+
+void MujocoPlant::holdInitialPose() {
+  std::copy(init_qpos_.begin(), init_qpos_.end(), data_->qpos);
+  std::fill(data_->qvel, data_->qvel + model_->nv, 0.0);
+  mj_forward(model_, data_);
+}
+
+void MujocoPlant::applyCommand(const communication::msg::ActuatorCmds& command) {
+  const size_t n = command.actuators_name.size();
+  if (command.kp.size() != n || command.pos.size() != n || command.kd.size() != n ||
+      command.vel.size() != n || command.torque.size() != n) {
+    throw std::invalid_argument("MujocoPlant: ActuatorCmds sequences differ in length");
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const auto it = std::find(joint_names_.begin(), joint_names_.end(), command.actuators_name[i]);
+    if (it == joint_names_.end()) continue;
+    const auto j = static_cast<Eigen::Index>(it - joint_names_.begin());
+    kp_(j) = command.kp[i];
+    kd_(j) = command.kd[i];
+    pos_(j) = command.pos[i];
+    vel_(j) = command.vel[i];
+    torque_(j) = command.torque[i];
+  }
+  released_ = true;
+}
+
+void MujocoPlant::setBasePush(const vector3_t& force_world) { push_world_ = force_world; }
+
+void MujocoPlant::step() {
+  if (!released_) {
+    holdInitialPose();
+    data_->time += model_->opt.timestep;
+    return;
+  }
+  std::fill(data_->qfrc_applied, data_->qfrc_applied + model_->nv, 0.0);
+  for (size_t j = 0; j < joint_names_.size(); ++j) {
+    const auto k = static_cast<Eigen::Index>(j);
+    const double q = data_->qpos[layout_.joint_qpos_address[j]];
+    const double qd = data_->qvel[layout_.joint_qvel_address[j]];
+    const double tau = kp_(k) * (pos_(k) - q) + kd_(k) * (vel_(k) - qd) + torque_(k);
+    data_->qfrc_applied[layout_.joint_qvel_address[j]] =
+        std::clamp(tau, -effort_limit_[j], effort_limit_[j]);
+  }
+  std::fill(data_->xfrc_applied, data_->xfrc_applied + 6 * model_->nbody, 0.0);
+  for (int k = 0; k < 3; ++k) data_->xfrc_applied[6 * trunk_body_ + k] = push_world_(k);
+  mj_step(model_, data_);
+}
+
+vector_t MujocoPlant::mjQpos() const { return Eigen::Map<const vector_t>(data_->qpos, model_->nq); }
+vector_t MujocoPlant::mjQvel() const { return Eigen::Map<const vector_t>(data_->qvel, model_->nv); }
+
+vector_t MujocoPlant::controllerQpos() const { return toControllerQpos(mjQpos(), layout_); }
+vector_t MujocoPlant::controllerQvel() const {
+  return toControllerQvel(mjQpos(), mjQvel(), layout_);
+}
+
+bool MujocoPlant::nonFootContact() const {
+  for (int c = 0; c < data_->ncon; ++c) {
+    const mjContact& contact = data_->contact[c];
+    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
+    const int other = contact.geom1 == floor_geom_ ? contact.geom2 : contact.geom1;
+    const int body = model_->geom_bodyid[other];
+    if (std::find(foot_body_.begin(), foot_body_.end(), body) == foot_body_.end()) return true;
+  }
+  return false;
+}
+
+std::vector<bool> MujocoPlant::footContacts() const {
+  std::vector<bool> in_contact(foot_body_.size(), false);
+  for (int c = 0; c < data_->ncon; ++c) {
+    const mjContact& contact = data_->contact[c];
+    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
+    const int other = contact.geom1 == floor_geom_ ? contact.geom2 : contact.geom1;
+    const int body = model_->geom_bodyid[other];
+    for (size_t i = 0; i < foot_body_.size(); ++i) {
+      if (foot_body_[i] == body) in_contact[i] = true;
+    }
+  }
+  return in_contact;
+}
+
+}  // namespace sim
+}  // namespace velmora

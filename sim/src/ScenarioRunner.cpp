@@ -1,0 +1,407 @@
+#include "sim/ScenarioRunner.h"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <rclcpp/rclcpp.hpp>
+
+#include "common/MotionPhaseDefinition.h"
+#include "control/ActuatorCmdsBuilder.h"
+#include "control/ContactForceOptimization.h"
+#include "control/MotionController.h"
+#include "control/WholeBodyController.h"
+#include "core/misc/LoadData.h"
+#include "description/ModelInfoLoader.h"
+#include "pinocchio/Orientation.h"
+#include "rosgraph_msgs/msg/clock.hpp"
+#include "sim/GaitPlanner.h"
+#include "sim/MujocoPlant.h"
+
+namespace velmora {
+namespace sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kPlantTimestep = 0.001;
+constexpr double kPlannerPeriod = 0.01;
+constexpr double kSamplePeriod = 0.01;
+constexpr double kPushStart = 5.0;
+constexpr double kPushDuration = 0.1;
+constexpr double kPushForce = 50.0;
+
+/// Robot model, description and the periods from the parameter file.
+struct Robot {
+  std::shared_ptr<PinocchioInterface> model;
+  std::shared_ptr<ModelInfo> info;
+};
+
+Robot loadRobot(const SimOptions& options) {
+  Robot robot;
+  try {
+    robot.model = std::make_shared<PinocchioInterface>(options.robot_urdf);
+    robot.info =
+        std::make_shared<ModelInfo>(loadModelInfo(options.robot_description, *robot.model));
+  } catch (const std::exception& error) {
+    throw UsageError(std::string("velmora_sim: cannot load the robot: ") + error.what());
+  }
+  return robot;
+}
+
+/// Initialises the ROS 2 context once for the process.
+void ensureRosContext() {
+  if (!rclcpp::ok()) {
+    const char* argv[] = {"velmora_sim"};
+    rclcpp::init(1, argv);
+  }
+}
+
+builtin_interfaces::msg::Time toStamp(double t) {
+  builtin_interfaces::msg::Time stamp;
+  const auto ns = static_cast<int64_t>(std::llround(t * 1e9));
+  stamp.sec = static_cast<int32_t>(ns / 1000000000);
+  stamp.nanosec = static_cast<uint32_t>(ns % 1000000000);
+  return stamp;
+}
+
+Gait gaitOf(const SimOptions& options) {
+  return options.scenario == "stand" ? Gait::standing() : Gait::trot();
+}
+
+vector3_t pushAt(const SimOptions& options, double t) {
+  const bool on = options.scenario == "push" && t >= kPushStart && t < kPushStart + kPushDuration;
+  return on ? vector3_t(0.0, kPushForce, 0.0) : vector3_t::Zero();
+}
+
+/// Records samples, detects falls and prints progress; shared by both modes.
+class Recorder {
+ public:
+  Recorder(const SimOptions& options, std::ostream& progress)
+      : options_(options), progress_(progress) {}
+
+  /// Takes a sample when due; returns true once the robot fell.
+  bool observe(const MujocoPlant& plant, const GaitPlanner& planner, double t, double mpc_ms,
+               double wbc_ms) {
+    body_touched_ = body_touched_ || (plant.released() && plant.nonFootContact());
+    if (t + 1e-9 < next_sample_) return fallen_;
+    next_sample_ += kSamplePeriod;
+    const vector_t q = plant.controllerQpos();
+    const vector_t v = plant.controllerQvel();
+    const Eigen::Quaterniond quat(q(6), q(3), q(4), q(5));
+    const matrix3_t R = quat.toRotationMatrix();
+    RunSample s;
+    s.time_s = t;
+    s.base_pos = q.head<3>();
+    s.base_rpy = toEulerAngles(R);
+    const matrix3_t heading =
+        Eigen::AngleAxisd(s.base_rpy(2), vector3_t::UnitZ()).toRotationMatrix();
+    s.base_vel = heading.transpose() * (R * v.head<3>());
+    s.yaw_rate = (R * v.segment<3>(3))(2);
+    const VelocityCommand c = planner.commandAt(t);
+    s.command = vector3_t(c.vx, c.vy, c.yaw_rate);
+    for (size_t i = 0; i < 4; ++i) s.planned_stance[i] = planner.stanceAt(i, t);
+    const std::vector<bool> contact = plant.footContacts();
+    for (size_t i = 0; i < 4 && i < contact.size(); ++i) s.foot_contact[i] = contact[i];
+    s.height_ref = planner.baseHeight();
+    s.mpc_ms = mpc_ms;
+    s.wbc_ms = wbc_ms;
+    samples_.push_back(s);
+    fallen_ = plant.released() && (body_touched_ || isFallen(s));
+    if (!options_.quiet && t + 1e-9 >= next_progress_) {
+      next_progress_ += 1.0;
+      progress_ << std::fixed << std::setprecision(2) << "t " << std::setw(6) << t << " s  vx "
+                << std::setw(6) << s.base_vel(0) << "  vy " << std::setw(6) << s.base_vel(1)
+                << "  yaw rate " << std::setw(6) << s.yaw_rate << "  height "
+                << std::setprecision(3) << s.base_pos(2) << " m" << std::endl;
+      progress_.unsetf(std::ios::floatfield);
+    }
+    return fallen_;
+  }
+
+  RunResult finish(const std::vector<double>& mpc_ms, const std::vector<double>& wbc_ms,
+                   size_t messages, size_t mpc_failures, size_t wbc_failures, double wall_s) {
+    RunResult result;
+    result.samples = std::move(samples_);
+    result.report = summarizeMotion(result.samples, body_touched_);
+    result.report.mpc_ms = TimingSummary::of(mpc_ms);
+    result.report.wbc_ms = TimingSummary::of(wbc_ms);
+    result.report.messages = messages;
+    result.report.mpc_failures = mpc_failures;
+    result.report.wbc_failures = wbc_failures;
+    result.report.wall_s = wall_s;
+    return result;
+  }
+
+ private:
+  const SimOptions& options_;
+  std::ostream& progress_;
+  std::vector<RunSample> samples_;
+  double next_sample_ = 0.0;
+  double next_progress_ = 0.0;
+  bool body_touched_ = false;
+  bool fallen_ = false;
+};
+
+double millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+/// Number of plant steps in one period (at least one).
+long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
+
+RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
+  const auto wall_start = Clock::now();
+  const Robot robot = loadRobot(options);
+  ensureRosContext();
+  auto node = std::make_shared<rclcpp::Node>("velmora_sim_lockstep");
+  node->set_parameter(rclcpp::Parameter("use_sim_time", true));
+  auto clock_pub = node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
+  const auto publishClock = [&clock_pub](double t) {
+    rosgraph_msgs::msg::Clock message;
+    message.clock = toStamp(t);
+    clock_pub->publish(message);
+  };
+  publishClock(0.0);
+
+  ContactForceOptimization cfo(node, robot.info, robot.model);
+  WholeBodyController wbc(node, robot.info, robot.model);
+  try {
+    cfo.loadParamsSetting(options.params, false);
+    wbc.loadParamsSetting(options.params, false);
+  } catch (const std::exception& error) {
+    throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
+                     "': " + error.what());
+  }
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
+  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  const std::vector<std::string>& joint_names = robot.model->getModel().names;
+
+  const long planner_steps = stepsPer(kPlannerPeriod);
+  const long mpc_steps = stepsPer(cfo.dt());
+  const long wbc_steps = stepsPer(wbc.dt());
+  const long total_steps = std::lround(options.duration_s / kPlantTimestep);
+
+  Recorder recorder(options, progress);
+  std::vector<double> mpc_ms, wbc_ms;
+  size_t messages = 0, mpc_failures = 0;
+  std::shared_ptr<ModeSchedule> schedule;
+  std::shared_ptr<const TrajectoriesBuffer> references;
+  std::shared_ptr<CtrlData> policy;
+  for (long step = 0; step <= total_steps; ++step) {
+    const double t = static_cast<double>(step) * kPlantTimestep;
+    publishClock(t);
+    auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
+    auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
+    if (step % planner_steps == 0) {
+      const PlannerOutput plan = planner.plan(t, *qpos, *qvel);
+      schedule = plan.mode_schedule;
+      references = plan.trajectories;
+    }
+    if (step % mpc_steps == 0) {
+      const auto start = Clock::now();
+      cfo.update_state(qpos, qvel);
+      cfo.update_trajectory_reference(references);
+      cfo.update_mode_schedule(schedule);
+      auto result = cfo.optimize();
+      mpc_ms.push_back(millisecondsSince(start));
+      if (result) {
+        policy = result;
+      } else {
+        ++mpc_failures;
+      }
+    }
+    if (step % wbc_steps == 0 && policy) {
+      const auto start = Clock::now();
+      wbc.update_state(qpos, qvel);
+      wbc.update_trajectory_reference(references);
+      wbc.update_mode(schedule->getModeFromPhase(0.0));
+      wbc.update_control_data(policy);
+      const auto commands = wbc.optimize();
+      wbc_ms.push_back(millisecondsSince(start));
+      plant.applyCommand(buildActuatorCmds(*robot.info, joint_names, *commands, node->now()));
+      ++messages;
+    }
+    if (recorder.observe(plant, planner, t, mpc_ms.empty() ? 0.0 : mpc_ms.back(),
+                         wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
+      break;
+    }
+    if (step == total_steps) break;
+    plant.setBasePush(pushAt(options, t));
+    plant.step();
+  }
+  const double wall_s = millisecondsSince(wall_start) / 1000.0;
+  return recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+}
+
+RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
+  const auto wall_start = Clock::now();
+  const Robot robot = loadRobot(options);
+  ensureRosContext();
+  auto node = std::make_shared<rclcpp::Node>("velmora_sim");
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
+  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  const double wbc_dt = [&] {
+    double value = 0.002;
+    loadData::loadCppDataType(options.params, "wbc_dt", value);
+    return value;
+  }();
+
+  // Commands arrive through the topic, as a motor driver host would receive them.
+  std::mutex command_mutex;
+  std::shared_ptr<const communication::msg::ActuatorCmds> latest_command;
+  size_t messages = 0;
+  std::vector<double> arrival_gaps_ms;
+  auto subscription = node->create_subscription<communication::msg::ActuatorCmds>(
+      "actuators_cmds", rclcpp::QoS(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data),
+      [&](std::shared_ptr<const communication::msg::ActuatorCmds> message) {
+        std::lock_guard<std::mutex> lock(command_mutex);
+        latest_command = std::move(message);
+        ++messages;
+      });
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+  std::thread spin_thread([&executor] { executor.spin(); });
+
+  std::unique_ptr<MotionController> controller;
+  try {
+    controller =
+        std::make_unique<MotionController>(node, robot.info, robot.model, options.params, "");
+  } catch (const std::exception& error) {
+    executor.cancel();
+    spin_thread.join();
+    throw UsageError(std::string("velmora_sim: cannot start the controller with '") +
+                     options.params + "': " + error.what());
+  }
+
+  // State shared between the plant (this thread) and the host thread.
+  std::mutex state_mutex;
+  vector_t shared_qpos = plant.controllerQpos();
+  vector_t shared_qvel = plant.controllerQvel();
+  std::atomic<bool> host_running{true};
+  std::mutex planner_mutex;
+  std::thread host([&] {
+    auto next = Clock::now();
+    while (host_running.load()) {
+      vector_t q, v;
+      {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        q = shared_qpos;
+        v = shared_qvel;
+      }
+      {
+        std::lock_guard<std::mutex> lock(planner_mutex);
+        const PlannerOutput plan = planner.plan(node->now().seconds(), q, v);
+        controller->update_mode_schedule(plan.mode_schedule);
+        controller->update_trajectory_reference(plan.trajectories);
+      }
+      next += std::chrono::microseconds(static_cast<long>(kPlannerPeriod * 1e6));
+      std::this_thread::sleep_until(next);
+    }
+  });
+
+  Recorder recorder(options, progress);
+  const auto start = Clock::now();
+  const long total_steps = std::lround(options.duration_s / kPlantTimestep);
+  std::shared_ptr<const communication::msg::ActuatorCmds> applied;
+  double first_message_t = -1.0;
+  size_t messages_at_first = 0;
+  bool fell = false;
+  // Wait for the first plan before the controller sees any state.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (long step = 0; step <= total_steps && !fell; ++step) {
+    const double t = static_cast<double>(step) * kPlantTimestep;
+    std::this_thread::sleep_until(start + std::chrono::microseconds(step * 1000));
+    auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
+    auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
+    {
+      std::lock_guard<std::mutex> lock(state_mutex);
+      shared_qpos = *qpos;
+      shared_qvel = *qvel;
+    }
+    controller->update_current_state(qpos, qvel);
+    std::shared_ptr<const communication::msg::ActuatorCmds> command;
+    size_t received = 0;
+    {
+      std::lock_guard<std::mutex> lock(command_mutex);
+      command = latest_command;
+      received = messages;
+    }
+    if (command && command != applied) {
+      // The robot stays held until the controller sends a command with gains or torques.
+      bool live = plant.released();
+      for (size_t i = 0; i < command->torque.size() && !live; ++i) {
+        live = command->kp[i] != 0.0f || command->kd[i] != 0.0f || command->torque[i] != 0.0f;
+      }
+      if (live) {
+        plant.applyCommand(*command);
+        if (first_message_t < 0.0) {
+          first_message_t = t;
+          messages_at_first = received;
+        }
+      }
+      applied = command;
+    }
+    {
+      std::lock_guard<std::mutex> lock(planner_mutex);
+      fell = recorder.observe(plant, planner, t, 0.0, 0.0);
+    }
+    plant.setBasePush(pushAt(options, t));
+    plant.step();
+  }
+  host_running.store(false);
+  host.join();
+  controller.reset();
+  executor.cancel();
+  spin_thread.join();
+  size_t total_messages = 0;
+  {
+    std::lock_guard<std::mutex> lock(command_mutex);
+    total_messages = messages;
+  }
+  (void)messages_at_first;
+  (void)wbc_dt;
+  const double wall_s = millisecondsSince(wall_start) / 1000.0;
+  return recorder.finish({}, {}, total_messages, 0, 0, wall_s);
+}
+
+}  // namespace
+
+RunResult runScenario(const SimOptions& options, std::ostream& progress) {
+  return options.lockstep ? runLockstep(options, progress) : runRealtime(options, progress);
+}
+
+void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir) {
+  std::error_code error;
+  std::filesystem::create_directories(out_dir, error);
+  const auto open = [&out_dir](const std::string& name) {
+    std::ofstream file(out_dir + "/" + name);
+    if (!file) throw std::runtime_error("velmora_sim: cannot write '" + out_dir + "/" + name + "'");
+    return file;
+  };
+  {
+    auto file = open("report.json");
+    writeReportJson(result.report, file);
+  }
+  {
+    auto file = open("log.csv");
+    writeLogCsv(result.samples, file);
+  }
+  {
+    auto file = open("plot.svg");
+    writePlotSvg(
+        result.samples,
+        "velmora_sim " + options.scenario + (options.lockstep ? " (lockstep)" : " (real time)"),
+        file);
+  }
+}
+
+}  // namespace sim
+}  // namespace velmora
