@@ -1,6 +1,8 @@
 // The MuJoCo plant: holding the initial pose, the motor driver law, effort clamping, the push,
 // contact classification and load errors.
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "description/ModelInfoLoader.h"
@@ -42,10 +44,22 @@ TEST(MujocoPlant, HoldsTheStandingPoseUntilTheFirstCommand) {
   EXPECT_TRUE(q.head<3>().isApprox(info.base_init_pos));
   EXPECT_TRUE(q.tail(12).isApprox(info.joints_init_pos));
   EXPECT_TRUE(plant.controllerQvel().isZero());
-  // In the standing pose exactly the feet touch the floor.
-  const std::vector<bool> contact = plant.footContacts();
   EXPECT_FALSE(plant.nonFootContact());
-  for (const bool c : contact) EXPECT_TRUE(c);
+  // Released with stiff joint servos at the standing pose, the robot settles on its four feet.
+  communication::msg::ActuatorCmds hold;
+  for (size_t j = 0; j < info.joints_name.size(); ++j) {
+    hold.actuators_name.push_back(info.joints_name[j]);
+    hold.kp.push_back(60.0f);
+    hold.kd.push_back(1.5f);
+    hold.pos.push_back(static_cast<float>(info.joints_init_pos(static_cast<Eigen::Index>(j))));
+    hold.vel.push_back(0.0f);
+    hold.torque.push_back(0.0f);
+  }
+  plant.applyCommand(hold);
+  for (int k = 0; k < 300; ++k) plant.step();
+  EXPECT_TRUE(plant.released());
+  EXPECT_FALSE(plant.nonFootContact());
+  for (const bool c : plant.footContacts()) EXPECT_TRUE(c);
 }
 
 TEST(MujocoPlant, AppliesTheMotorDriverLawClampedToTheEffortLimit) {
@@ -58,7 +72,8 @@ TEST(MujocoPlant, AppliesTheMotorDriverLawClampedToTheEffortLimit) {
   const auto& layout = plant.layout();
   for (size_t j = 0; j < 12; ++j) {
     const auto k = static_cast<Eigen::Index>(j);
-    const double expected = 20.0 * (0.3 - q(k)) + 0.5 * (0.1 - qd(k)) + 1.5;
+    const double expected =
+        std::clamp(20.0 * (0.3 - q(k)) + 0.5 * (0.1 - qd(k)) + 1.5, -33.5, 33.5);
     EXPECT_NEAR(plant.data().qfrc_applied[layout.joint_qvel_address[j]], expected, 1e-4)
         << info.joints_name[j];
   }

@@ -43,6 +43,21 @@ TEST(Scenario, StandHoldsHeightAttitudeAndPosition) {
   EXPECT_NEAR(static_cast<double>(r.messages), 10.0 / 0.002, 0.02 * 10.0 / 0.002);
 }
 
+TEST(Scenario, PushDuringTrotInPlaceIsRecovered) {
+  const RunResult run = runLockstep({"--scenario", "push", "--duration", "8"});
+  const RunReport& r = run.report;
+  EXPECT_FALSE(r.fell);
+  EXPECT_NEAR(r.duration_s, 8.0, 0.02);
+  // The push shows: the lateral velocity right after it exceeds anything before it.
+  double before = 0.0, after = 0.0;
+  for (const RunSample& s : run.samples) {
+    if (s.time_s > 1.0 && s.time_s < 5.0) before = std::max(before, std::abs(s.base_vel(1)));
+    if (s.time_s >= 5.0 && s.time_s < 5.4) after = std::max(after, std::abs(s.base_vel(1)));
+  }
+  EXPECT_GT(after, before);
+  EXPECT_EQ(r.mpc_failures, 0u);
+}
+
 }  // namespace
 }  // namespace sim
 }  // namespace velmora
