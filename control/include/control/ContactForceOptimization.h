@@ -95,6 +95,8 @@ class ContactForceOptimization {
   const std::vector<ocp_qp::OcpQpSolution>& solution() const { return solution_; }
   /// Diagnostics: the interior-point settings of the last solve (warm_start as used).
   const ocp_qp::OcpQpIpmSolverSettings& settings() const { return solver_settings; }
+  /// Diagnostics: interior-point iterations of the last solve (0 before the first).
+  int solver_iterations() const { return solver_iterations_; }
   /// Diagnostics: true once a solve has succeeded.
   bool has_solution() const { return has_sol_; }
   /// Diagnostics: the 12 x 12 state weight as loaded (empty before loadParamsSetting).
@@ -158,6 +160,7 @@ class ContactForceOptimization {
   /// Storage of the interior-point solver, kept across calls: the solver built in every call
   /// reuses it and allocates only when the horizon changes.
   ocp_qp::OcpQpIpmWorkspace solver_workspace_;
+  int solver_iterations_ = 0;  ///< iterations of the last solve
 };
 
 }  // namespace velmora

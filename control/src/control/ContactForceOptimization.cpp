@@ -332,6 +332,7 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
   if (!x0.allFinite()) return CtrlData_ptr;
 
   const ocp_qp::SolverStatus res = solver.solve(x0, ocp_, solution_);
+  solver_iterations_ = solver.getNumIterations();
   if (res != ocp_qp::SolverStatus::Success && res != ocp_qp::SolverStatus::MaxIterReached) {
     std::cout << "ContactForceOptimization: " << res << std::endl;
     // A non-finite iterate must seed neither the next warm start nor the force estimate.
