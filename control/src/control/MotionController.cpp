@@ -138,7 +138,7 @@ Result MotionController::runGuarded(ErrorThrottle& throttle, const char* loop_na
 }
 
 void MotionController::loop1() {
-  rclcpp::Rate rate(1.0 / (1.0 / wbcPtr_->dt()));
+  rclcpp::Rate rate(1.0 / wbcPtr_->dt());  // period dt
   benchmark::RepeatedTimer timer;
   std::this_thread::sleep_for(kLoop1Delay);
   ErrorThrottle throttle;
@@ -183,7 +183,7 @@ bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer) {
 void MotionController::loop2() {
   std::this_thread::sleep_for(kLoop2Delay);
   benchmark::RepeatedTimer timer;
-  rclcpp::Rate rate(1.0 / (1.0 / wbcPtr_->dt()));
+  rclcpp::Rate rate(1.0 / wbcPtr_->dt());  // period dt
   ErrorThrottle throttle;
   while (keepRunning()) {
     runGuarded(throttle, "WBC", false, [&] { return loop2Cycle(timer); });
@@ -209,7 +209,7 @@ bool MotionController::loop2Cycle(benchmark::RepeatedTimer& timer) {
 }
 
 void MotionController::loop3() {
-  rclcpp::Rate rate(1.0 / (1.0 / forceOptimizationPtr_->dt()));
+  rclcpp::Rate rate(1.0 / forceOptimizationPtr_->dt());  // period dt
   benchmark::RepeatedTimer timer;
   std::this_thread::sleep_for(kLoop3Delay);
   ErrorThrottle throttle;
