@@ -16,8 +16,11 @@ constexpr auto kLoop2Delay = 30ms;
 constexpr auto kLoop3Delay = 20ms;
 /// Idle sleep of loop1 and loop3 while an input is missing.
 constexpr auto kMissingInputSleep = 5ms;
-/// Idle of loop1 while a state exists but no commands do yet (see loop1).
-constexpr auto kMissingCommandsSleep = 0us;
+/// Idle of loop1 while a state exists but no commands do yet. Restarting the cycle at once
+/// would turn loop1 into a busy loop for as long as no schedule arrives (a full core on an idle
+/// machine), delaying the other loops' cycles and taking CPU time from the host; a short sleep
+/// keeps the first publication within a fraction of a whole-body period.
+constexpr auto kMissingCommandsSleep = 500us;
 /// Shortest time between two error lines of one loop.
 constexpr auto kErrorLogPeriod = 1s;
 
@@ -152,8 +155,8 @@ void MotionController::loop1() {
       return loop1Cycle(timer) ? Outcome::kPublished : Outcome::kNoCommands;
     });
     if (outcome == Outcome::kNoCommands) {
-      // No commands yet: try again almost at once.
-      if (kMissingCommandsSleep > 0us) std::this_thread::sleep_for(kMissingCommandsSleep);
+      // No commands yet: try again shortly, without waiting for the next rate tick.
+      std::this_thread::sleep_for(kMissingCommandsSleep);
       continue;
     }
     rate.sleep();
