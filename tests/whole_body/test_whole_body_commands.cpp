@@ -159,7 +159,10 @@ TEST(WholeBodyCommands, VelocityErrorDropsTheGainAndIsLimited) {
   EXPECT_TRUE(commanded.isApprox(expected, 1e-9)) << commanded.transpose();
   for (int j : legOf(0)) EXPECT_EQ(commands->Kp(j), 1.0);
 
-  // Velocity error just below 0.1: the distance rule applies again.
+  // Velocity errors just above and just below 0.1: the threshold of the gain drop.
+  moveFoot0(rig, vector3_t(0.0, 0.0, 0.101));
+  commands = cycleWithSwingTarget(rig, 7, close);
+  for (int j : legOf(0)) EXPECT_EQ(commands->Kp(j), 1.0);
   moveFoot0(rig, vector3_t(0.0, 0.0, 0.099));
   commands = cycleWithSwingTarget(rig, 7, close);
   for (int j : legOf(0)) EXPECT_EQ(commands->Kp(j), 60.0);
