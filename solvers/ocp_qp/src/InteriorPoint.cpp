@@ -20,6 +20,7 @@ double maxAbs(const Eigen::VectorXd& v) { return v.size() == 0 ? 0.0 : v.cwiseAb
 // rs -= (box and general rows)' * (laml - lamu); uses st.c as scratch.
 void subtractConstraintForces(IpmStage& st) {
   st.c = st.laml - st.lamu;
+  for (const int i : st.eq) st.c[i] += st.nu[i];
   for (int i = 0; i < st.nb; ++i) {
     if (!st.is_const[i]) st.rs[st.box_var[i]] -= st.c[i];
   }
@@ -66,6 +67,10 @@ ResidualNorms computeResiduals(IpmData& data) {
       norms.complementarity = std::max(norms.complementarity, comp);
       comp_sum += comp;
     }
+    for (const int i : st.eq) {
+      st.rl[i] = st.gv[i] - st.lb[i];
+      norms.inequality = std::max(norms.inequality, std::abs(st.rl[i]));
+    }
     norms.n_active += static_cast<int>(st.lower.size() + st.upper.size());
   }
   norms.mu = norms.n_active > 0 ? comp_sum / norms.n_active : 0.0;
@@ -81,6 +86,7 @@ void computeBarrierWeights(IpmData& data) {
     st.w.setZero();
     for (const int i : st.lower) st.w[i] += st.laml[i] / st.tl[i];
     for (const int i : st.upper) st.w[i] += st.lamu[i] / st.tu[i];
+    for (const int i : st.eq) st.w[i] = st.rho[i];
   }
 }
 
@@ -105,6 +111,7 @@ void assembleNewtonGradient(IpmData& data) {
     st.c.setZero();
     for (const int i : st.lower) st.c[i] += (st.rcl[i] + st.laml[i] * st.rl[i]) / st.tl[i];
     for (const int i : st.upper) st.c[i] -= (st.rcu[i] + st.lamu[i] * st.ru[i]) / st.tu[i];
+    for (const int i : st.eq) st.c[i] = st.rho[i] * st.rl[i];
     for (int i = 0; i < st.nb; ++i) {
       if (!st.is_const[i]) st.gt[st.box_var[i]] += st.c[i];
     }
@@ -125,6 +132,7 @@ void recoverInequalitySteps(IpmData& data) {
       st.dtu[i] = -st.dgv[i] + st.ru[i];
       st.dlamu[i] = (-st.rcu[i] - st.lamu[i] * st.dtu[i]) / st.tu[i];
     }
+    for (const int i : st.eq) st.dnu[i] = -st.rho[i] * (st.rl[i] + st.dgv[i]);
   }
 }
 
@@ -157,6 +165,30 @@ double complementarityAfterStep(const IpmData& data, const StepLengths& alpha, i
   return sum / n_active;
 }
 
+void saveIterate(IpmData& data) {
+  for (IpmStage& st : data.stages) {
+    st.bv = st.v;
+    st.bpi = st.pi;
+    st.btl = st.tl;
+    st.btu = st.tu;
+    st.blaml = st.laml;
+    st.blamu = st.lamu;
+    st.bnu = st.nu;
+  }
+}
+
+void restoreIterate(IpmData& data) {
+  for (IpmStage& st : data.stages) {
+    st.v = st.bv;
+    st.pi = st.bpi;
+    st.tl = st.btl;
+    st.tu = st.btu;
+    st.laml = st.blaml;
+    st.lamu = st.blamu;
+    st.nu = st.bnu;
+  }
+}
+
 void saveDirection(IpmData& data) {
   for (IpmStage& st : data.stages) {
     st.sdv = st.dv;
@@ -165,6 +197,7 @@ void saveDirection(IpmData& data) {
     st.sdtu = st.dtu;
     st.sdlaml = st.dlaml;
     st.sdlamu = st.dlamu;
+    st.sdnu = st.dnu;
     st.srcl = st.rcl;
     st.srcu = st.rcu;
   }
@@ -178,6 +211,7 @@ void restoreDirection(IpmData& data) {
     st.dtu = st.sdtu;
     st.dlaml = st.sdlaml;
     st.dlamu = st.sdlamu;
+    st.dnu = st.sdnu;
     st.rcl = st.srcl;
     st.rcu = st.srcu;
   }
@@ -222,6 +256,7 @@ void takeStep(IpmData& data, const StepLengths& alpha) {
       st.tu[i] += alpha.primal * st.dtu[i];
       st.lamu[i] += alpha.dual * st.dlamu[i];
     }
+    for (const int i : st.eq) st.nu[i] += alpha.dual * st.dnu[i];
   }
 }
 

@@ -53,6 +53,10 @@ StepLengths maxStepLengths(const IpmData& data, double tau);
 /// Average complementarity after a step of the given lengths.
 double complementarityAfterStep(const IpmData& data, const StepLengths& alpha, int n_active);
 
+/// Saves / restores the iterate (v, pi, slacks, multipliers).
+void saveIterate(IpmData& data);
+void restoreIterate(IpmData& data);
+
 /// Saves / restores the current direction and complementarity residuals.
 void saveDirection(IpmData& data);
 void restoreDirection(IpmData& data);

@@ -25,12 +25,14 @@ void IpmStage::resize(const StageDims& d, bool first_stage) {
   is_const.resize(m);
   lower.reserve(m);
   upper.reserve(m);
+  eq.reserve(m);
 
-  for (Eigen::VectorXd* vec : {&v, &dv, &rs, &gt, &sdv}) vec->resize(nv);
-  for (Eigen::VectorXd* vec : {&pi, &dpi, &rb, &pb, &sdpi}) vec->resize(d.nx1);
+  for (Eigen::VectorXd* vec : {&v, &dv, &rs, &gt, &sdv, &bv}) vec->resize(nv);
+  for (Eigen::VectorXd* vec : {&pi, &dpi, &rb, &pb, &sdpi, &bpi}) vec->resize(d.nx1);
   for (Eigen::VectorXd* vec :
-       {&tl,    &tu,    &laml, &lamu, &rl, &ru,   &rcl,  &rcu,    &gv,     &dtl,  &dtu,
-        &dlaml, &dlamu, &dgv,  &w,    &c,  &sdtl, &sdtu, &sdlaml, &sdlamu, &srcl, &srcu}) {
+       {&tl,    &tu,    &laml, &lamu, &rl,  &ru,   &rcl,  &rcu,    &gv,     &dtl,  &dtu,
+        &dlaml, &dlamu, &dgv,  &w,    &c,   &sdtl, &sdtu, &sdlaml, &sdlamu, &srcl, &srcu,
+        &btl,   &btu,   &rho,  &nu,   &dnu, &bnu,  &sdnu, &blaml,  &blamu}) {
     vec->resize(m);
   }
   M.resize(nv, nv);

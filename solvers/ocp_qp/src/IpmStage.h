@@ -12,6 +12,11 @@
 //    "constant": it is checked once per solve and takes no part in the iterations.
 //  - Each active bound side has a slack t >= 0 and a multiplier lam >= 0:
 //      lower: value - lb - tl = 0,    upper: ub - value - tu = 0.
+//  - A row whose two active bounds coincide is an equality row instead: no slacks, a free
+//    multiplier nu (= lam_lower - lam_upper) and residual re = value - lb, which the Newton
+//    system enforces through a large penalty rho (a dual regularisation 1/rho):
+//      (M + rho g g') dv = -(rs + rho g re),   dnu = -rho (re + g' dv).
+//    Slack pairs would have to shrink to zero together with unbounded multipliers.
 //  - Dynamics multiplier pi_k of x_{k+1} = A x_k + B u_k + b_k is the costate: the Lagrangian
 //    carries + pi_k' (A x_k + B u_k + b_k - x_{k+1}), so pi_k = P_{k+1} x_{k+1} + p_{k+1} for an
 //    unconstrained problem.
@@ -63,16 +68,20 @@ struct IpmStage {
   Eigen::VectorXd lb, ub;         ///< m effective bounds (constant parts folded in)
   std::vector<char> is_const;     ///< m: row has no free coefficient
   std::vector<int> lower, upper;  ///< active non-constant bound sides (row indices)
+  std::vector<int> eq;            ///< equality rows (excluded from lower and upper)
+  Eigen::VectorXd rho;            ///< m: penalty of each equality row
 
   // Iterate.
-  Eigen::VectorXd v, pi, tl, tu, laml, lamu;
+  Eigen::VectorXd v, pi, tl, tu, laml, lamu, nu;
   // Residuals: stationarity, dynamics, lower/upper inequality, lower/upper complementarity.
   Eigen::VectorXd rs, rb, rl, ru, rcl, rcu;
   Eigen::VectorXd gv;  ///< m row values at the iterate
   // Newton step.
-  Eigen::VectorXd dv, dpi, dtl, dtu, dlaml, dlamu, dgv;
+  Eigen::VectorXd dv, dpi, dtl, dtu, dlaml, dlamu, dnu, dgv;
+  // Best iterate of the solve so far.
+  Eigen::VectorXd bv, bpi, btl, btu, blaml, blamu, bnu;
   // Saved direction and complementarity residuals (centrality correctors may be rejected).
-  Eigen::VectorXd sdv, sdpi, sdtl, sdtu, sdlaml, sdlamu, srcl, srcu;
+  Eigen::VectorXd sdv, sdpi, sdtl, sdtu, sdlaml, sdlamu, sdnu, srcl, srcu;
   // Barrier weight and gradient coefficient of each row.
   Eigen::VectorXd w, c;
   // Riccati factorisation: M = H + barrier + BA' P_next BA; its input block holds the Cholesky

@@ -1,6 +1,7 @@
 #include "ocp_qp/OcpQpIpmSolver.h"
 
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -19,31 +20,39 @@ namespace {
 
 constexpr double kFractionToBoundary = 0.995;
 constexpr double kFixedCentering = 0.1;  // pred_corr == 0
-// Gondzio centrality correctors: at most this many per iteration, tried only when the step is
-// shorter than kCorrectorThreshold, aiming kCorrectorStretch further, kept when both step
-// lengths together grow by at least a tenth of that.
-constexpr int kMaxCorrectors = 2;
+// Gondzio centrality correctors: at most this many per iteration (Speed / Balance, Robust),
+// tried only when the step is shorter than kCorrectorThreshold, aiming kCorrectorStretch
+// further, kept when both step lengths together grow by at least a tenth of that.
+constexpr int kMaxCorrectorsSpeed = 2;
+constexpr int kMaxCorrectorsRobust = 4;
 constexpr double kCorrectorThreshold = 0.9;
 constexpr double kCorrectorStretch = 0.1;
 constexpr double kCorrectorBetaMin = 0.1;
 constexpr double kCorrectorBetaMax = 10.0;
-// Balance/Robust: regularisation growth on a failed factorisation, and its ceiling.
-constexpr double kRegGrowth = 100.0;
-constexpr double kRegFirstRetry = 1e-10;
-constexpr double kRegMax = 1e-4;
+// Retries of a failed factorisation: relative regularisation of M_uu (times its largest
+// diagonal entry), first value, growth and ceiling.
+constexpr double kRegRelFirst = 1e-14;
+constexpr double kRegRelGrowth = 100.0;
+constexpr double kRegRelMax = 1e-8;
+
+// Largest residual relative to its tolerance (<= 1: converged).
+double merit(const detail::ResidualNorms& r, const OcpQpIpmSolverSettings& s) {
+  return std::max({r.stationarity / s.tol_stat, r.equality / s.tol_eq, r.inequality / s.tol_ineq,
+                   r.complementarity / s.tol_comp});
+}
 
 bool converged(const detail::ResidualNorms& r, const OcpQpIpmSolverSettings& s) {
   return r.stationarity <= s.tol_stat && r.equality <= s.tol_eq && r.inequality <= s.tol_ineq &&
          r.complementarity <= s.tol_comp;
 }
 
-// Riccati factorisation at the current weights; with `retry` a failure is repeated with growing
-// regularisation. Returns the failing stage or -1.
-int factorize(IpmData& data, double reg, bool with_stage0_state, bool retry) {
-  int failed = detail::factorizeRiccati(data, reg, with_stage0_state);
-  while (retry && failed >= 0 && reg < kRegMax) {
-    reg = std::max(reg * kRegGrowth, kRegFirstRetry);
-    failed = detail::factorizeRiccati(data, reg, with_stage0_state);
+// Riccati factorisation at the current weights. A failure (a pivot lost to rounding next to
+// huge barrier weights, or a non-convex stage) is retried with a regularisation relative to the
+// size of M_uu, so that it only resolves rounding. Returns the failing stage or -1.
+int factorize(IpmData& data, double reg, bool with_stage0_state) {
+  int failed = detail::factorizeRiccati(data, reg, 0.0, with_stage0_state);
+  for (double rel = kRegRelFirst; failed >= 0 && rel <= kRegRelMax; rel *= kRegRelGrowth) {
+    failed = detail::factorizeRiccati(data, reg, rel, with_stage0_state);
   }
   return failed;
 }
@@ -76,10 +85,13 @@ detail::StepLengths searchDirection(IpmData& data, const detail::ResidualNorms& 
     const double ratio = mu > 0.0 ? std::clamp(mu_affine / mu, 0.0, 1.0) : 0.0;
     target = ratio * ratio * ratio * mu;
   }
+
   detail::setComplementarityResiduals(data, target, mehrotra);
   newtonStep(data);
   detail::StepLengths alpha = stepLengths(data, s);
-  for (int c = 0; c < kMaxCorrectors && norms.n_active > 0; ++c) {
+  const bool robust = s.mode == SolverMode::Balance || s.mode == SolverMode::Robust;
+  const int max_correctors = robust ? kMaxCorrectorsRobust : kMaxCorrectorsSpeed;
+  for (int c = 0; c < max_correctors && norms.n_active > 0; ++c) {
     if (std::min(alpha.primal, alpha.dual) >= kCorrectorThreshold) break;
     const detail::StepLengths trial{std::min(1.0, alpha.primal + kCorrectorStretch),
                                     std::min(1.0, alpha.dual + kCorrectorStretch)};
@@ -132,6 +144,20 @@ void writeIterate(const IpmData& data, const Eigen::VectorXd& x0,
     out.lam_ubx = st.lamu.segment(d.nbu, d.nbx);
     out.lam_lg = st.laml.tail(d.ng);
     out.lam_ug = st.lamu.tail(d.ng);
+    // Equality rows: the free multiplier split into its two sides.
+    for (const int i : st.eq) {
+      const double lower = std::max(st.nu[i], 0.0), upper = std::max(-st.nu[i], 0.0);
+      if (i < d.nbu) {
+        out.lam_lbu[i] = lower;
+        out.lam_ubu[i] = upper;
+      } else if (i < d.nbu + d.nbx) {
+        out.lam_lbx[i - d.nbu] = lower;
+        out.lam_ubx[i - d.nbu] = upper;
+      } else {
+        out.lam_lg[i - d.nbu - d.nbx] = lower;
+        out.lam_ug[i - d.nbu - d.nbx] = upper;
+      }
+    }
   }
 }
 
@@ -142,7 +168,7 @@ void writePolicy(IpmData& data, const OcpQpIpmSolverSettings& s,
                  std::vector<OcpQpSolution>& solution) {
   const int N = static_cast<int>(data.stages.size()) - 1;
   detail::computeBarrierWeights(data);
-  const int failed = factorize(data, s.reg_prim, true, true);
+  const int failed = factorize(data, s.reg_prim, true);
   for (int k = 0; k < N; ++k) {
     OcpQpSolution& out = solution[k];
     if (failed >= 0) {
@@ -212,7 +238,7 @@ SolverStatus OcpQpIpmSolver::load(const Eigen::VectorXd& x0, const std::vector<O
 
 SolverStatus OcpQpIpmSolver::iterate() {
   IpmData& data = *data_;
-  const bool retry = settings_.mode == SolverMode::Balance || settings_.mode == SolverMode::Robust;
+  best_merit_ = std::numeric_limits<double>::infinity();
   for (int iter = 0;; ++iter) {
     const detail::ResidualNorms norms = detail::computeResiduals(data);
     stats_.residuals = {norms.stationarity, norms.equality, norms.inequality,
@@ -223,13 +249,20 @@ SolverStatus OcpQpIpmSolver::iterate() {
       return SolverStatus::NaNDetected;
     }
     if (converged(norms, settings_)) return SolverStatus::Success;
+    const double current = merit(norms, settings_);
+    if (current < best_merit_) {
+      best_merit_ = current;
+      best_residuals_ = stats_.residuals;
+      best_mu_ = norms.mu;
+      detail::saveIterate(data);
+    }
     if (iter >= settings_.iter_max) {
       stats_.message =
           "no convergence within " + std::to_string(settings_.iter_max) + " iterations";
       return SolverStatus::MaxIterReached;
     }
     detail::computeBarrierWeights(data);
-    const int failed = factorize(data, settings_.reg_prim, false, retry);
+    const int failed = factorize(data, settings_.reg_prim, false);
     if (failed >= 0) {
       stats_.message = "stage " + std::to_string(failed) +
                        ": R + B'PB is not positive definite (is the stage cost convex?)";
@@ -266,6 +299,17 @@ SolverStatus OcpQpIpmSolver::solve(const Eigen::VectorXd& x0, std::vector<OcpQp>
 
   const SolverStatus status = iterate();
   if (status == SolverStatus::NaNDetected) return fail(status);
+  if (status != SolverStatus::Success &&
+      best_merit_ <
+          merit(
+              detail::ResidualNorms{stats_.residuals.stationarity, stats_.residuals.equality,
+                                    stats_.residuals.inequality, stats_.residuals.complementarity},
+              settings_)) {
+    // Rounding can make the last steps of a non-converging solve worse: return the best iterate.
+    detail::restoreIterate(*data_);
+    stats_.residuals = best_residuals_;
+    stats_.mu = best_mu_;
+  }
   writeIterate(*data_, x0, solution);
   writePolicy(*data_, settings_, solution);
   stats_.status = status;

@@ -96,6 +96,11 @@ std::string rowName(const StageDims& d, int i) {
 
 std::string stagePrefix(int k) { return "stage " + std::to_string(k) + ": "; }
 
+// Bounds closer than this (relative to 1 + |bound|) make an equality row.
+constexpr double kEqualityWidth = 1e-12;
+// Penalty weight of equality rows relative to the stage Hessian's largest diagonal entry.
+constexpr double kEqualityPenalty = 1e8;
+
 }  // namespace
 
 StageDims readStageDims(const std::vector<OcpQp>& qp, int k, int nx_k) {
@@ -212,6 +217,19 @@ LoadResult loadHessian(const OcpQp& s, int k, IpmStage& st, std::string& message
     }
   }
   return LoadResult::Ok;
+}
+
+// Equality penalty: kEqualityPenalty times the stage Hessian's scale, per unit squared row norm.
+void setEqualityPenalties(IpmStage& st) {
+  if (st.eq.empty()) return;
+  const double scale = std::max(1.0, st.H.diagonal().cwiseAbs().maxCoeff());
+  const int c0 = st.gColBegin();
+  const int width = std::max(0, st.gColEnd(st.nvf) - c0);
+  for (const int i : st.eq) {
+    double norm2 = 1.0;  // box row
+    if (i >= st.nb) norm2 = st.G.row(i - st.nb).segment(c0, width).squaredNorm();
+    st.rho[i] = kEqualityPenalty * scale / norm2;
+  }
 }
 
 void setRowBounds(IpmStage& st, int i, double lb, double ub, double lmask, double umask) {
@@ -370,13 +388,18 @@ LoadResult loadStage(const OcpQp& s, int k, int N, const Eigen::VectorXd& x0, do
     }
     list.resize(kept);
   }
-  // Crossed bounds on one row: lists are sorted, so walk them together.
-  size_t a = 0, b = 0;
-  while (a < st.lower.size() && b < st.upper.size()) {
-    const int il = st.lower[a], iu = st.upper[b];
+  // Rows with both sides active: crossed bounds are infeasible; equal bounds make an equality
+  // row (no slacks; see IpmStage.h). The lists are sorted, so walk them together.
+  st.eq.clear();
+  size_t a = 0, b = 0, kept_lower = 0, kept_upper = 0;
+  while (a < st.lower.size() || b < st.upper.size()) {
+    const int il = a < st.lower.size() ? st.lower[a] : st.m;
+    const int iu = b < st.upper.size() ? st.upper[b] : st.m;
     if (il < iu) {
+      st.lower[kept_lower++] = il;
       ++a;
     } else if (iu < il) {
+      st.upper[kept_upper++] = iu;
       ++b;
     } else {
       if (st.lb[il] > st.ub[il] + tol_ineq) {
@@ -384,10 +407,19 @@ LoadResult loadStage(const OcpQp& s, int k, int N, const Eigen::VectorXd& x0, do
                   " exceeds upper bound " + std::to_string(st.ub[il]);
         return LoadResult::Infeasible;
       }
+      if (st.ub[il] - st.lb[il] <= kEqualityWidth * (1.0 + std::abs(st.lb[il]))) {
+        st.eq.push_back(il);
+      } else {
+        st.lower[kept_lower++] = il;
+        st.upper[kept_upper++] = iu;
+      }
       ++a;
       ++b;
     }
   }
+  st.lower.resize(kept_lower);
+  st.upper.resize(kept_upper);
+  setEqualityPenalties(st);
   analyseStageSparsity(st);
   return LoadResult::Ok;
 }

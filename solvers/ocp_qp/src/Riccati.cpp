@@ -38,7 +38,7 @@ void assembleStageMatrix(IpmStage& st, int nf, double reg) {
 
 }  // namespace
 
-int factorizeRiccati(IpmData& data, double reg, bool with_stage0_state) {
+int factorizeRiccati(IpmData& data, double reg, double reg_rel, bool with_stage0_state) {
   const int N = static_cast<int>(data.stages.size()) - 1;
   for (int k = N; k >= 0; --k) {
     IpmStage& st = data.stages[k];
@@ -60,6 +60,7 @@ int factorizeRiccati(IpmData& data, double reg, bool with_stage0_state) {
     }
     if (nu > 0) {
       Eigen::Ref<Eigen::MatrixXd> Muu = st.M.topLeftCorner(nu, nu);
+      if (reg_rel > 0.0) Muu.diagonal().array() += reg_rel * Muu.diagonal().cwiseAbs().maxCoeff();
       const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> llt(Muu);
       if (llt.info() != Eigen::Success) return k;
       if (nxf > 0) {

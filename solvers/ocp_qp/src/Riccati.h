@@ -14,10 +14,12 @@
 
 namespace velmora::ocp_qp::detail {
 
-/// Backward factorisation with the weights in each stage's `w`. With `with_stage0_state` the
-/// first stage also treats its state as free (used for the feedback policy). Returns -1 on
-/// success, otherwise the index of the stage whose input block is not positive definite.
-int factorizeRiccati(IpmData& data, double reg, bool with_stage0_state);
+/// Backward factorisation with the weights in each stage's `w`; `reg` is added to the diagonal
+/// of every M~, and `reg_rel` times the largest diagonal entry of M_uu to M_uu's diagonal
+/// before its Cholesky factorisation. With `with_stage0_state` the first stage also treats its
+/// state as free (used for the feedback policy). Returns -1 on success, otherwise the index of
+/// the stage whose input block is not positive definite.
+int factorizeRiccati(IpmData& data, double reg, double reg_rel, bool with_stage0_state);
 
 /// Backward vector pass and forward pass for the gradients in `gt` and the dynamics residuals
 /// in `rb`; writes `dv` (free part) and `dpi`. Requires a factorisation without stage-0 state.

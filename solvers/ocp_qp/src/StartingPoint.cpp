@@ -23,6 +23,7 @@ constexpr double kWarmComplementarity = 1e-5;
 constexpr double kWarmSpread = 100.0;
 
 void resetInequalityIterate(IpmStage& st) {
+  st.nu.setZero();
   st.laml.setZero();
   st.lamu.setZero();
   st.tl.setOnes();
@@ -53,19 +54,24 @@ bool primalFromLqr(IpmData& data, const OcpQpIpmSolverSettings& settings) {
     st.pi.setZero();
     resetInequalityIterate(st);
   }
+  // Inequalities carry no weight (zero multipliers); equality rows keep their penalty.
   computeResiduals(data);
-  if (factorizeRiccati(data, settings.reg_prim, false) >= 0) {
+  computeBarrierWeights(data);
+  if (factorizeRiccati(data, settings.reg_prim, 0.0, false) >= 0) {
     for (IpmStage& st : data.stages) {
       for (const int i : st.lower) st.w[i] = 1.0;
       for (const int i : st.upper) st.w[i] = 1.0;
     }
-    if (factorizeRiccati(data, settings.reg_prim, false) >= 0) return false;
+    if (factorizeRiccati(data, settings.reg_prim, 0.0, false) >= 0) return false;
   }
-  for (IpmStage& st : data.stages) st.gt.head(st.nvf) = st.rs.head(st.nvf);
+  setComplementarityResiduals(data, 0.0, false);
+  assembleNewtonGradient(data);
   solveRiccati(data);
+  recoverInequalitySteps(data);
   for (IpmStage& st : data.stages) {
     st.v.head(st.nvf) = st.dv.head(st.nvf);
     st.pi = st.dpi;
+    for (const int i : st.eq) st.nu[i] = st.dnu[i];
     st.w.setZero();
   }
   return true;
@@ -117,6 +123,13 @@ void copyMultipliers(const OcpQpSolution& s, IpmStage& st) {
                        : i < d.nbu + d.nbx ? s.lam_ubx[i - d.nbu]
                                            : s.lam_ug[i - d.nbu - d.nbx];
     st.lamu[i] = std::max(lam, 0.0);
+  }
+  for (const int i : st.eq) {
+    const bool box_u = i < d.nbu, box_x = !box_u && i < d.nbu + d.nbx;
+    const int j = box_u ? i : box_x ? i - d.nbu : i - d.nbu - d.nbx;
+    st.nu[i] = box_u   ? s.lam_lbu[j] - s.lam_ubu[j]
+               : box_x ? s.lam_lbx[j] - s.lam_ubx[j]
+                       : s.lam_lg[j] - s.lam_ug[j];
   }
 }
 

@@ -61,7 +61,8 @@ class OcpQpIpmSolver {
   /// the status. With settings.warm_start == 1 the incoming `solution` is the starting point,
   /// unless it has other sizes or violates the new bounds by more than 10% (then: cold start).
   /// Non-finite numbers in x0 or in the stage data give NaNDetected and leave `solution`
-  /// unchanged; a non-convex stage that breaks the factorisation gives UnknownFailure.
+  /// unchanged; a non-convex stage that breaks the factorisation gives UnknownFailure. When the
+  /// solve does not converge, the iterate with the smallest residual/tolerance ratio is returned.
   /// `qp` is only read.
   /// @throws std::invalid_argument if x0 or `qp` do not have the sizes given to the constructor.
   SolverStatus solve(const Eigen::VectorXd& x0, std::vector<OcpQp>& qp,
@@ -84,6 +85,9 @@ class OcpQpIpmSolver {
   std::unique_ptr<detail::IpmData> owned_;
   detail::IpmData* data_ = nullptr;
   OcpQpIpmStatistics stats_;
+  double best_merit_ = 0.0;  ///< smallest residual/tolerance ratio of the current solve
+  OcpQpIpmResiduals best_residuals_;
+  double best_mu_ = 0.0;
 };
 
 }  // namespace velmora::ocp_qp

@@ -5,9 +5,9 @@
 namespace velmora::ocp_qp {
 
 /// Preset family of the interior-point method. SpeedAbs and Speed behave identically here (all
-/// tolerances are absolute, see OcpQpIpmSolverSettings). Balance and Robust additionally recover
-/// from a failed Riccati factorisation by retrying the iteration with a larger primal
-/// regularisation instead of returning UnknownFailure.
+/// tolerances are absolute, see OcpQpIpmSolverSettings); Balance and Robust allow up to four
+/// instead of two centrality correctors per iteration (more back-substitutions per iteration,
+/// sometimes fewer iterations on badly centred problems).
 enum class SolverMode { SpeedAbs, Speed, Balance, Robust };
 
 /// Result of a solve. Values match the numeric codes callers may log.
