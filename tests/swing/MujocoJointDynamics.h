@@ -14,6 +14,13 @@
 
 namespace velmora::test {
 
+/// Rotation (body to world) of roll-pitch-yaw `rpy`: R = Rz(yaw) Ry(pitch) Rx(roll).
+inline Eigen::Quaterniond quaternionFromRpy(const Eigen::Vector3d& rpy) {
+  return Eigen::AngleAxisd(rpy(2), Eigen::Vector3d::UnitZ()) *
+         Eigen::AngleAxisd(rpy(1), Eigen::Vector3d::UnitY()) *
+         Eigen::AngleAxisd(rpy(0), Eigen::Vector3d::UnitX());
+}
+
 /// One state of the floating-base robot in physical terms.
 struct BaseAndJointState {
   Eigen::Vector3d base_pos_world = Eigen::Vector3d::Zero();

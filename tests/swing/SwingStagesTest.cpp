@@ -145,18 +145,22 @@ TEST_F(SwingStages, SizesAndStructureForTwelveJoints) {
 }
 
 TEST_F(SwingStages, TorqueBoundsAreTheUrdfEffortLimits) {
-  const auto limits = urdfEffortLimits(kestrelFile("robot.urdf"));
+  const std::string urdf = kestrelUrdfWithDistinctEfforts();
+  const auto limits = urdfEffortLimits(urdf);
   ASSERT_EQ(limits.size(), 12u);
-  SwingOptimization swing(node, info, model);
+  const PinocchioInterface distinct_model(urdf);
+  SwingOptimization swing(node, loadModelInfo(kestrelFile("description.info"), distinct_model),
+                          distinct_model);
   swing.update_trajectory_reference(stationaryReferences(bentJoints(), 0.1));
   ASSERT_NE(swing.optimize(), nullptr);
-  const auto& stage = swing.stages().at(0);
-  ASSERT_EQ(stage.idxbu.size(), 12u);
-  for (size_t m = 0; m < stage.idxbu.size(); ++m) {
-    const std::string& joint = info.joints_name.at(stage.idxbu[m]);
-    ASSERT_EQ(limits.count(joint), 1u) << joint;
-    EXPECT_DOUBLE_EQ(stage.ubu(m), limits.at(joint)) << joint;
-    EXPECT_DOUBLE_EQ(stage.lbu(m), -limits.at(joint)) << joint;
+  for (const auto& stage : {swing.stages().at(0), swing.stages().at(4)}) {
+    ASSERT_EQ(stage.idxbu.size(), 12u);
+    for (size_t m = 0; m < stage.idxbu.size(); ++m) {
+      const std::string& joint = info.joints_name.at(stage.idxbu[m]);
+      ASSERT_EQ(limits.count(joint), 1u) << joint;
+      EXPECT_DOUBLE_EQ(stage.ubu(m), limits.at(joint)) << joint;
+      EXPECT_DOUBLE_EQ(stage.lbu(m), -limits.at(joint)) << joint;
+    }
   }
 }
 
@@ -173,9 +177,7 @@ TEST_F(SwingStages, StationaryDynamicsMatchMujoco) {
   MujocoJointDynamics mujoco(kestrelFile("robot.urdf"));
   BaseAndJointState state;
   state.base_pos_world = standingBasePos();
-  state.base_orientation = Eigen::AngleAxisd(rpy(2), Eigen::Vector3d::UnitZ()) *
-                           Eigen::AngleAxisd(rpy(1), Eigen::Vector3d::UnitY()) *
-                           Eigen::AngleAxisd(rpy(0), Eigen::Vector3d::UnitX());
+  state.base_orientation = quaternionFromRpy(rpy);
   state.joint_pos = joints;
   state.joint_vel = vector_t::Zero(nj);
   const vector_t gravity = mujoco.jointGravity(state);
@@ -226,9 +228,7 @@ TEST_F(SwingStages, MovingReferenceDriftMatchesMujocoAtEachStageTime) {
     const vector3_t rpy = rpy_start + rpy_rate * s;
     BaseAndJointState state;
     state.base_pos_world = standingBasePos() + base_vel * s;
-    state.base_orientation = Eigen::AngleAxisd(rpy(2), Eigen::Vector3d::UnitZ()) *
-                             Eigen::AngleAxisd(rpy(1), Eigen::Vector3d::UnitY()) *
-                             Eigen::AngleAxisd(rpy(0), Eigen::Vector3d::UnitX());
+    state.base_orientation = quaternionFromRpy(rpy);
     state.base_lin_vel_world = base_vel;
     // Angular velocity of R = Rz(y) Ry(p) Rx(r) in world axes.
     state.base_ang_vel_world = rpy_rate(2) * Eigen::Vector3d::UnitZ() +
@@ -275,11 +275,13 @@ TEST_F(SwingStages, ShorterHorizonLeavesNoStaleFieldsOnTheLastStage) {
 
 // A joint that the model does not know gets no bound; the other bounds stay with their inputs.
 TEST_F(SwingStages, UnknownJointIsLeftUnboundedAndBoundsStayPaired) {
-  const auto limits = urdfEffortLimits(kestrelFile("robot.urdf"));
+  const std::string urdf = kestrelUrdfWithDistinctEfforts();
+  const auto limits = urdfEffortLimits(urdf);
+  const PinocchioInterface distinct_model(urdf);
   const int unknown = 4;
   ModelInfo renamed = info;
   renamed.joints_name[unknown] = "no_such_joint";
-  SwingOptimization swing(node, renamed, model);
+  SwingOptimization swing(node, renamed, distinct_model);
   swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 0.4));
   // A large velocity error that only saturated torques can brake.
   const auto [qpos, qvel] = measuredState(info.joints_nominal_pos, vector_t::Constant(nj, 80.0));

@@ -46,6 +46,30 @@ inline std::map<std::string, double> urdfEffortLimits(const std::string& urdf_pa
   return limits;
 }
 
+/// A copy of the bundled URDF in the temporary directory whose revolute joints have distinct
+/// effort limits (20, 21.5, 23, ... N m in file order), so that a bound paired with the wrong
+/// joint shows. Returns its path.
+inline std::string kestrelUrdfWithDistinctEfforts() {
+  std::ifstream file(kestrelFile("robot.urdf"));
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string urdf = text.str();
+  const std::regex effort_re(R"re(effort="[^"]+")re");
+  std::string out;
+  auto last = urdf.cbegin();
+  int count = 0;
+  for (auto it = std::sregex_iterator(urdf.begin(), urdf.end(), effort_re);
+       it != std::sregex_iterator(); ++it, ++count) {
+    out.append(last, urdf.cbegin() + it->position());
+    out += "effort=\"" + std::to_string(20.0 + 1.5 * count) + "\"";
+    last = urdf.cbegin() + it->position() + it->length();
+  }
+  out.append(last, urdf.cend());
+  const std::string path = ::testing::TempDir() + "kestrel_distinct_efforts.urdf";
+  std::ofstream(path) << out;
+  return path;
+}
+
 /// Drives a node's clock through "/clock" simulation time.
 class SimClock {
  public:
@@ -135,6 +159,13 @@ class KestrelSwingTest : public ::testing::Test {
     return makeReferences(constantTrajectory(standingBasePos(), t0, t0 + duration),
                           constantTrajectory(rpy, t0, t0 + duration),
                           constantTrajectory(joints, t0, t0 + duration));
+  }
+
+  /// References with the base standing still, level, over the joint trajectory's interval.
+  std::shared_ptr<TrajectoriesBuffer> standingBaseWith(const TrajectoryPtr& joints) const {
+    const double start = joints->startTime(), end = joints->endTime();
+    return makeReferences(constantTrajectory(standingBasePos(), start, end),
+                          constantTrajectory(vector3_t::Zero(), start, end), joints);
   }
 
   /// Full generalised state with the base at rest at the standing position, level.

@@ -271,6 +271,7 @@ std::shared_ptr<CtrlData> SwingOptimization::optimize() {
   x0.tail(nj) = pinocchioInterface_.qvel().tail(nj) - stage_refs_.joint_pos->derivative(time_c, 1);
 
   const ocp_qp::SolverStatus res = solver.solve(x0, ocp_, solution_);
+  stage_refs_ = StageReferences{};  // the trajectories are not held beyond the call
   if (res == ocp_qp::SolverStatus::Success || res == ocp_qp::SolverStatus::MaxIterReached) {
     auto policy = std::make_shared<CtrlData>();
     policy->a = solution_[0].K;
