@@ -14,10 +14,10 @@
 namespace velmora::dense_qp::test {
 
 struct KktReport {
-  double stationarity = 0.0;   ///< max_j |r_j| / (1 + sum of |terms| of row j)
-  double equality = 0.0;       ///< max_i |A_i x - b_i| / (1 + |A_i||x| + |b_i|)
+  double stationarity = 0.0;     ///< max_j |r_j| / (1 + sum of |terms| of row j)
+  double equality = 0.0;         ///< max_i |A_i x - b_i| / (1 + |A_i||x| + |b_i|)
   double bound_violation = 0.0;  ///< max relative amount by which C x leaves [l, u]
-  double wrong_sign = 0.0;     ///< largest multiplier of the wrong sign, relative to ||z||
+  double wrong_sign = 0.0;       ///< largest multiplier of the wrong sign, relative to ||z||
   double complementarity = 0.0;  ///< max |z_i| * distance to its bound, relative
 };
 
@@ -55,13 +55,16 @@ KktReport checkKkt(const DenseQp& qp, const VecX& x_in, const VecY& y_in, const 
   for (Eigen::Index i = 0; i < C.rows(); ++i) {
     const LD lo = hasLower(qp, i) ? LD(qp.l[i]) : -INFINITY;
     const LD hi = hasUpper(qp, i) ? LD(qp.u[i]) : INFINITY;
-    const LD scale = 1 + Cx_scale[i] + std::max(std::isfinite(lo) ? std::abs(lo) : LD(0),
-                                                std::isfinite(hi) ? std::abs(hi) : LD(0));
+    const LD scale = 1 + Cx_scale[i] +
+                     std::max(std::isfinite(lo) ? std::abs(lo) : LD(0),
+                              std::isfinite(hi) ? std::abs(hi) : LD(0));
     const LD violation = std::max({LD(0), lo - Cx[i], Cx[i] - hi});
     r.bound_violation = std::max(r.bound_violation, double(violation / scale));
     // z > 0 needs an upper bound, z < 0 a lower bound.
-    if (z[i] > 0 && !std::isfinite(hi)) r.wrong_sign = std::max(r.wrong_sign, double(z[i] / z_norm));
-    if (z[i] < 0 && !std::isfinite(lo)) r.wrong_sign = std::max(r.wrong_sign, double(-z[i] / z_norm));
+    if (z[i] > 0 && !std::isfinite(hi))
+      r.wrong_sign = std::max(r.wrong_sign, double(z[i] / z_norm));
+    if (z[i] < 0 && !std::isfinite(lo))
+      r.wrong_sign = std::max(r.wrong_sign, double(-z[i] / z_norm));
     if (z[i] > 0 && std::isfinite(hi))
       r.complementarity =
           std::max(r.complementarity, double(z[i] * std::abs(hi - Cx[i]) / (z_norm * scale)));

@@ -27,12 +27,12 @@ enum class RowState {
 struct RandomQpOptions {
   int n = 10;
   int m_eq = 0;
-  int eq_rank = 0;        ///< rank of A (<= min(m_eq, n)); rows beyond it are combinations
+  int eq_rank = 0;  ///< rank of A (<= min(m_eq, n)); rows beyond it are combinations
   int m_in = 0;
   int strictly_active = 0;
   int weakly_active = 0;
-  int fixed_rows = 0;     ///< rows with l = u
-  int hessian_rank = -1;  ///< rank of H (-1: n, i.e. positive definite; 0: linear programme)
+  int fixed_rows = 0;          ///< rows with l = u
+  int hessian_rank = -1;       ///< rank of H (-1: n, i.e. positive definite; 0: linear programme)
   double hessian_floor = 0.1;  ///< smallest eigenvalue added when H is positive definite
 };
 

@@ -82,12 +82,12 @@ struct WholeBodyQpOptions {
 
 /// One random instance.
 inline WholeBodyQp makeWholeBodyQp(std::mt19937& rng, const WholeBodyQpOptions& options) {
-  using whole_body_detail::addBody;
-  using whole_body_detail::skew;
   using Eigen::Matrix3d;
   using Eigen::MatrixXd;
   using Eigen::Vector3d;
   using Eigen::VectorXd;
+  using whole_body_detail::addBody;
+  using whole_body_detail::skew;
   constexpr int nv = WholeBodyQp::kNv, nj = WholeBodyQp::kNj, nvar = WholeBodyQp::kNvar;
   std::normal_distribution<double> normal(0.0, 1.0);
   auto uniform = [&rng](double lo, double hi) {
@@ -234,8 +234,8 @@ inline WholeBodyQp makeWholeBodyQp(std::mt19937& rng, const WholeBodyQpOptions& 
     if (w.stance[i]) continue;
     At.block(row, 0, 3, nv) = options.swing_weight * w.Jc.middleRows(3 * i, 3);
     for (int r = 0; r < 3; ++r)
-      bt[row + r] = options.swing_weight * (options.demand_scale * 15.0 * normal(rng) -
-                                            0.5 * normal(rng));
+      bt[row + r] =
+          options.swing_weight * (options.demand_scale * 15.0 * normal(rng) - 0.5 * normal(rng));
     row += 3;
   }
   At.block(row, nv, 12, 12) = options.force_weight * MatrixXd::Identity(12, 12);

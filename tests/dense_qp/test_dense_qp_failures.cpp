@@ -116,9 +116,8 @@ TEST(DenseQpInfeasible, EmptyInequalitySetFromAFarkasCombination) {
 TEST(DenseQpInfeasible, ImpossibleBounds) {
   std::mt19937 rng(3);
   const DenseQp base = feasibleProblem(rng);
-  for (const auto& [lo, hi] : {std::pair{1.0, 0.0}, std::pair{kInf, kInf},
-                               std::pair{1e16, 2e16}, std::pair{-kInf, -kInf},
-                               std::pair{-2e16, -1e16}}) {
+  for (const auto& [lo, hi] : {std::pair{1.0, 0.0}, std::pair{kInf, kInf}, std::pair{1e16, 2e16},
+                               std::pair{-kInf, -kInf}, std::pair{-2e16, -1e16}}) {
     DenseQp qp = base;
     qp.l[5] = lo;
     qp.u[5] = hi;

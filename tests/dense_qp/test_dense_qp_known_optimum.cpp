@@ -100,17 +100,16 @@ RandomQpOptions make(int n, int m_eq, int eq_rank, int m_in, int active, int wea
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, KnownOptimumTest,
-    ::testing::Values(
-        ProblemClass{"unconstrained", make(15, 0, 0, 0, 0, 0, 0, -1)},
-        ProblemClass{"equalities only", make(20, 8, 8, 0, 0, 0, 0, -1)},
-        ProblemClass{"inequalities only", make(20, 0, 0, 40, 8, 0, 0, -1)},
-        ProblemClass{"mixed", make(30, 10, 10, 45, 12, 0, 0, -1)},
-        ProblemClass{"rank-deficient equalities", make(25, 14, 8, 30, 6, 0, 0, -1)},
-        ProblemClass{"weakly active rows", make(20, 4, 4, 30, 5, 6, 0, -1)},
-        ProblemClass{"rows with l = u", make(20, 3, 3, 25, 4, 0, 5, -1)},
-        ProblemClass{"semidefinite Hessian", make(24, 6, 6, 30, 10, 0, 0, 10)},
-        ProblemClass{"linear programme at a vertex", make(16, 4, 4, 30, 12, 0, 0, 0)},
-        ProblemClass{"whole-body size", make(42, 24, 18, 32, 10, 2, 0, 30)}),
+    ::testing::Values(ProblemClass{"unconstrained", make(15, 0, 0, 0, 0, 0, 0, -1)},
+                      ProblemClass{"equalities only", make(20, 8, 8, 0, 0, 0, 0, -1)},
+                      ProblemClass{"inequalities only", make(20, 0, 0, 40, 8, 0, 0, -1)},
+                      ProblemClass{"mixed", make(30, 10, 10, 45, 12, 0, 0, -1)},
+                      ProblemClass{"rank-deficient equalities", make(25, 14, 8, 30, 6, 0, 0, -1)},
+                      ProblemClass{"weakly active rows", make(20, 4, 4, 30, 5, 6, 0, -1)},
+                      ProblemClass{"rows with l = u", make(20, 3, 3, 25, 4, 0, 5, -1)},
+                      ProblemClass{"semidefinite Hessian", make(24, 6, 6, 30, 10, 0, 0, 10)},
+                      ProblemClass{"linear programme at a vertex", make(16, 4, 4, 30, 12, 0, 0, 0)},
+                      ProblemClass{"whole-body size", make(42, 24, 18, 32, 10, 2, 0, 30)}),
     [](const ::testing::TestParamInfo<ProblemClass>& info) {
       std::string name = info.param.name;
       for (char& ch : name) {

@@ -1,3 +1,9 @@
+// GCC 12 reports '__Y may be used uninitialized' inside its own AVX-512 intrinsics wherever
+// Eigen reduces a packet under -march=native (GCC bug 105593); silence only that false positive.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #include "core/optimization/MathematicalProgram.h"
 
 #include <cmath>
@@ -51,8 +57,8 @@ void checkColumns(const char* operation, const char* name, const Eigen::Ref<cons
 }
 
 /// Fails with "<name> has <size> entries but <reference> has <expected> <unit>".
-void checkLength(const char* operation, const char* name, Eigen::Index size,
-                 const char* reference, Eigen::Index expected, const char* unit) {
+void checkLength(const char* operation, const char* name, Eigen::Index size, const char* reference,
+                 Eigen::Index expected, const char* unit) {
   if (size == expected) return;
   std::ostringstream msg;
   msg << name << " has " << size << " entries but " << reference << " has " << expected << " "
@@ -122,8 +128,8 @@ struct MathematicalProgram::Impl {
   void requireSolved(const char* operation) const {
     if (solved) return;
     std::ostringstream msg;
-    msg << "MathematicalProgram::" << operation << ": no successful solve() (last status: "
-        << solution.info.status << ")";
+    msg << "MathematicalProgram::" << operation
+        << ": no successful solve() (last status: " << solution.info.status << ")";
     throw std::logic_error(msg.str());
   }
 
@@ -210,9 +216,9 @@ void MathematicalProgram::addLinearInEqualityConstraints(
   d.solved = false;
 }
 
-void MathematicalProgram::addBoundingBoxConstraints(
-    const Eigen::Ref<const vector_t>& lb, const Eigen::Ref<const vector_t>& ub,
-    const Eigen::Ref<const Eigen::VectorXi>& vars) {
+void MathematicalProgram::addBoundingBoxConstraints(const Eigen::Ref<const vector_t>& lb,
+                                                    const Eigen::Ref<const vector_t>& ub,
+                                                    const Eigen::Ref<const Eigen::VectorXi>& vars) {
   constexpr const char* kOp = "addBoundingBoxConstraints";
   Impl& d = *impl_;
   checkLength(kOp, "lb", lb.size(), "vars", vars.size(), "entries");
@@ -236,8 +242,8 @@ void MathematicalProgram::addQuadraticCost(Eigen::Ref<const matrix_t> H,
   Impl& d = *impl_;
   if (H.rows() != H.cols() || H.rows() != vars.size()) {
     std::ostringstream msg;
-    msg << "H is " << H.rows() << " x " << H.cols() << " but must be square with vars.size() = "
-        << vars.size() << " rows";
+    msg << "H is " << H.rows() << " x " << H.cols()
+        << " but must be square with vars.size() = " << vars.size() << " rows";
     fail(kOp, msg.str());
   }
   checkLength(kOp, "g", g.size(), "vars", vars.size(), "entries");
@@ -289,9 +295,7 @@ vector_t MathematicalProgram::getSolution() const {
   return impl_->solution.x;
 }
 
-size_t MathematicalProgram::numVariables() const {
-  return static_cast<size_t>(impl_->numVars());
-}
+size_t MathematicalProgram::numVariables() const { return static_cast<size_t>(impl_->numVars()); }
 
 size_t MathematicalProgram::numEqualityConstraints() const {
   return static_cast<size_t>(impl_->qp.A.rows());
@@ -305,9 +309,7 @@ void MathematicalProgram::setSolverSettings(const dense_qp::DenseQpSettings& set
   impl_->settings = settings;
 }
 
-dense_qp::DenseQpStatus MathematicalProgram::status() const {
-  return impl_->solution.info.status;
-}
+dense_qp::DenseQpStatus MathematicalProgram::status() const { return impl_->solution.info.status; }
 
 const dense_qp::DenseQpInfo& MathematicalProgram::info() const { return impl_->solution.info; }
 

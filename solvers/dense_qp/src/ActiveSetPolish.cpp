@@ -130,9 +130,9 @@ bool ActiveSetPolish::run(const ReducedQp& qp, const InteriorPoint& ipm, double 
           value < qp.lo[i] - (eps_abs + eps_rel * std::max(std::abs(qp.lo[i]), std::abs(value)))) {
         side_[i] = -1;
         added = true;
-      } else if (qp.has_hi[i] > 0.0 && value > qp.hi[i] + (eps_abs + eps_rel * std::max(
-                                                                          std::abs(qp.hi[i]),
-                                                                          std::abs(value)))) {
+      } else if (qp.has_hi[i] > 0.0 &&
+                 value > qp.hi[i] +
+                             (eps_abs + eps_rel * std::max(std::abs(qp.hi[i]), std::abs(value)))) {
         side_[i] = 1;
         added = true;
       }

@@ -13,8 +13,7 @@ void requireSize(const char* field, Eigen::Index actual, const char* expected_na
                  Eigen::Index expected) {
   if (actual == expected) return;
   std::ostringstream msg;
-  msg << "DenseQp: " << field << " is " << actual << " but " << expected_name << " is "
-      << expected;
+  msg << "DenseQp: " << field << " is " << actual << " but " << expected_name << " is " << expected;
   throw std::invalid_argument(msg.str());
 }
 

@@ -91,8 +91,8 @@ DenseQpSolver::DenseQpSolver(Eigen::Index n, Eigen::Index m_eq, Eigen::Index m_i
     : settings_(settings) {
   if (n < 0 || m_eq < 0 || m_in < 0) {
     std::ostringstream msg;
-    msg << "DenseQpSolver: negative size (n = " << n << ", m_eq = " << m_eq
-        << ", m_in = " << m_in << ")";
+    msg << "DenseQpSolver: negative size (n = " << n << ", m_eq = " << m_eq << ", m_in = " << m_in
+        << ")";
     throw std::invalid_argument(msg.str());
   }
   work_ = std::make_unique<Workspace>(n, m_eq, m_in);
@@ -105,8 +105,7 @@ DenseQpSolver& DenseQpSolver::operator=(DenseQpSolver&&) noexcept = default;
 DenseQpStatus DenseQpSolver::solve(const DenseQp& qp, DenseQpSolution& sol) {
   qp.checkSizes();
   Workspace& w = *work_;
-  if (qp.numVariables() != w.n || qp.numEqualities() != w.m_eq ||
-      qp.numInequalities() != w.m_in) {
+  if (qp.numVariables() != w.n || qp.numEqualities() != w.m_eq || qp.numInequalities() != w.m_in) {
     std::ostringstream msg;
     msg << "DenseQpSolver::solve: problem has n = " << qp.numVariables()
         << ", m_eq = " << qp.numEqualities() << ", m_in = " << qp.numInequalities()
@@ -142,8 +141,8 @@ DenseQpStatus DenseQpSolver::solve(const DenseQp& qp, DenseQpSolution& sol) {
     return finish_early(feasible ? DenseQpStatus::kSolved : DenseQpStatus::kPrimalInfeasible);
   }
   w.equilibration.apply(w.scaled, s.equilibration_iterations);
-  const bool consistent = w.elimination.compute(w.scaled.A, w.scaled.b, s.rank_tolerance,
-                                                s.eps_abs, s.eps_rel);
+  const bool consistent =
+      w.elimination.compute(w.scaled.A, w.scaled.b, s.rank_tolerance, s.eps_abs, s.eps_rel);
   info.equality_rank = static_cast<int>(w.elimination.rank());
   if (!consistent) return finish_early(DenseQpStatus::kPrimalInfeasible);
   if (!internal::buildReducedQp(w.scaled, w.elimination, s.eps_abs, s.eps_rel, w.reduced)) {
@@ -195,8 +194,7 @@ DenseQpStatus DenseQpSolver::solveReduced(DenseQpInfo& info) {
     const bool converged = res.converged(s.eps_abs, s.eps_rel);
     if (s.polish && (converged || (error <= s.polish_start && error <= 0.1 * last_polish_error))) {
       last_polish_error = error;
-      if (w.polish.run(R, ipm, s.eps_abs, s.eps_rel, s.regularization, w.y_reduced,
-                       w.z_reduced)) {
+      if (w.polish.run(R, ipm, s.eps_abs, s.eps_rel, s.regularization, w.y_reduced, w.z_reduced)) {
         info.polished = true;
         status = DenseQpStatus::kSolved;
         break;

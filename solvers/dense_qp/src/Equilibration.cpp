@@ -45,7 +45,8 @@ inline double scaleColumn(double* column, Eigen::Index size, double column_facto
     for (Eigen::Index i = 0; i < size; ++i) column[i] *= column_factor * row_factor[i];
   }
   if (row_norm != nullptr) {
-    for (Eigen::Index i = 0; i < size; ++i) row_norm[i] = std::max(row_norm[i], std::abs(column[i]));
+    for (Eigen::Index i = 0; i < size; ++i)
+      row_norm[i] = std::max(row_norm[i], std::abs(column[i]));
   }
   return Eigen::Map<const Eigen::VectorXd>(column, size).cwiseAbs().maxCoeff();
 }
@@ -59,10 +60,10 @@ void Equilibration::scaleAndMeasure(DenseQp& qp, bool apply) {
   for (Eigen::Index j = 0; j < n; ++j) {
     const double cj = col_factor_[j];
     h_norm_[j] = scaleColumn(qp.H.col(j).data(), n, cj, col_factor_.data(), nullptr, apply);
-    const double a = scaleColumn(qp.A.col(j).data(), m_eq, cj, eq_factor_.data(),
-                                 eq_norm_.data(), apply);
-    const double c = scaleColumn(qp.C.col(j).data(), m_in, cj, in_factor_.data(),
-                                 in_norm_.data(), apply);
+    const double a =
+        scaleColumn(qp.A.col(j).data(), m_eq, cj, eq_factor_.data(), eq_norm_.data(), apply);
+    const double c =
+        scaleColumn(qp.C.col(j).data(), m_in, cj, in_factor_.data(), in_norm_.data(), apply);
     col_norm_[j] = std::max({h_norm_[j], a, c});
   }
 }

@@ -10,12 +10,12 @@ namespace velmora::dense_qp::internal {
 
 namespace {
 
-constexpr double kStepFraction = 0.99;         // fraction of the distance to the boundary
-constexpr double kMaxRegularization = 1e-4;    // relative to max(1, ||P||)
-constexpr double kStartFloor = 1e-2;           // smallest initial slack / multiplier
+constexpr double kStepFraction = 0.99;       // fraction of the distance to the boundary
+constexpr double kMaxRegularization = 1e-4;  // relative to max(1, ||P||)
+constexpr double kStartFloor = 1e-2;         // smallest initial slack / multiplier
 constexpr int kRefinementSteps = 1;
 constexpr double kConvexityTolerance = 1e-9;  // relative negative curvature treated as rounding
-constexpr double kDivergence = 1e3;    // iterate size (relative to the data) that may diverge
+constexpr double kDivergence = 1e3;       // iterate size (relative to the data) that may diverge
 constexpr double kFlatCurvature = 1e-12;  // |P d| / (|P| |d|) of a direction of no curvature
 
 double maxAbs(const Eigen::Ref<const Eigen::VectorXd>& v) {
@@ -30,8 +30,8 @@ bool IpmResiduals::converged(double eps_abs, double eps_rel) const {
 }
 
 double IpmResiduals::relativeError() const {
-  return std::max({primal / (1.0 + primal_scale), dual / (1.0 + dual_scale),
-                   gap / (1.0 + gap_scale)});
+  return std::max(
+      {primal / (1.0 + primal_scale), dual / (1.0 + dual_scale), gap / (1.0 + gap_scale)});
 }
 
 void InteriorPoint::resize(Eigen::Index p, Eigen::Index m) {
@@ -39,9 +39,9 @@ void InteriorPoint::resize(Eigen::Index p, Eigen::Index m) {
   m_ = m;
   for (Eigen::VectorXd* v : {&y_, &dy_, &rd_, &rhs_, &refine_}) v->resize(p);
   for (Eigen::VectorXd* v : {&Gy_, &Gdy_, &t_vec_, &z_row_}) v->resize(m);
-  for (Eigen::ArrayXd* a : {&sl_, &su_, &zl_, &zu_, &rl_, &ru_, &sl_prev_, &su_prev_, &zl_prev_,
-                            &zu_prev_, &dsl_, &dsu_, &dzl_, &dzu_,
-                            &dsl_aff_, &dsu_aff_, &dzl_aff_, &dzu_aff_, &w_, &rcl_, &rcu_, &t_})
+  for (Eigen::ArrayXd* a : {&sl_,      &su_,      &zl_,  &zu_,  &rl_,  &ru_,  &sl_prev_, &su_prev_,
+                            &zl_prev_, &zu_prev_, &dsl_, &dsu_, &dzl_, &dzu_, &dsl_aff_, &dsu_aff_,
+                            &dzl_aff_, &dzu_aff_, &w_,   &rcl_, &rcu_, &t_})
     a->resize(m);
   N_.resize(p, p);
   L_.resize(p, p);
@@ -55,8 +55,7 @@ bool InteriorPoint::factorize(const ReducedQp& qp, const Eigen::ArrayXd& w) {
     N_.selfadjointView<Eigen::Lower>().rankUpdate(GW_.transpose());
   }
   const double limit = kMaxRegularization * std::max(1.0, qp.P_norm);
-  for (regularization_ = base_regularization_; regularization_ <= limit;
-       regularization_ *= 100.0) {
+  for (regularization_ = base_regularization_; regularization_ <= limit; regularization_ *= 100.0) {
     L_.triangularView<Eigen::Lower>() = N_;
     L_.diagonal().array() += regularization_;
     if (choleskyInPlace(L_, p_)) return true;
@@ -271,8 +270,7 @@ bool InteriorPoint::isPrimalInfeasible(const ReducedQp& qp, double eps) {
   const double z_norm = std::max(zl_.abs().maxCoeff(), zu_.abs().maxCoeff());
   const double dual_size = (maxAbs(qp.q) + qp.P_norm * maxAbs(y_)) / qp.G_norm;
   if (!(z_norm > kDivergence * std::max(1.0, dual_size)) || !std::isfinite(z_norm)) return false;
-  const double bound_term =
-      ((qp.lo.array() * zl_).sum() - (qp.hi.array() * zu_).sum()) / z_norm;
+  const double bound_term = ((qp.lo.array() * zl_).sum() - (qp.hi.array() * zu_).sum()) / z_norm;
   if (!(bound_term > eps * std::max(1.0, qp.bound_norm))) return false;
   z_row_ = (zu_ - zl_).matrix();
   refine_.noalias() = qp.G.transpose() * z_row_;
@@ -282,8 +280,8 @@ bool InteriorPoint::isPrimalInfeasible(const ReducedQp& qp, double eps) {
 void InteriorPoint::rowMultipliers(Eigen::VectorXd& z) const { z = (zu_ - zl_).matrix(); }
 
 bool InteriorPoint::isFinite() const {
-  return y_.allFinite() && sl_.isFinite().all() && su_.isFinite().all() &&
-         zl_.isFinite().all() && zu_.isFinite().all();
+  return y_.allFinite() && sl_.isFinite().all() && su_.isFinite().all() && zl_.isFinite().all() &&
+         zu_.isFinite().all();
 }
 
 }  // namespace velmora::dense_qp::internal

@@ -48,11 +48,11 @@ class NullSpaceElimination {
   /// Complete-pivoting elimination of LU_ in place; returns the rank.
   Eigen::Index eliminate(double rank_tolerance);
 
-  Eigen::MatrixXd LU_;                  ///< m x n: L below the diagonal, U on and above
-  Eigen::VectorXi row_order_;           ///< row i of P A is row row_order_[i] of A
-  Eigen::VectorXi col_order_;           ///< column j of A Pi is column col_order_[j] of A
-  Eigen::MatrixXd T_;                   ///< r x (n - r)
-  Eigen::MatrixXd gather_;              ///< workspace for gathered columns or rows
+  Eigen::MatrixXd LU_;         ///< m x n: L below the diagonal, U on and above
+  Eigen::VectorXi row_order_;  ///< row i of P A is row row_order_[i] of A
+  Eigen::VectorXi col_order_;  ///< column j of A Pi is column col_order_[j] of A
+  Eigen::MatrixXd T_;          ///< r x (n - r)
+  Eigen::MatrixXd gather_;     ///< workspace for gathered columns or rows
   Eigen::VectorXd x_p_, work_n_, work_m_, residual_vec_;
   Eigen::Index n_ = 0, m_ = 0, rank_ = 0;
   double residual_ = 0.0;

@@ -24,8 +24,7 @@ inline bool quasiDefiniteLdlt(Eigen::MatrixXd& K, Eigen::Index k, Eigen::VectorX
     d[j] = pivot;
     const Eigen::Index below = k - j - 1;
     if (below > 0) {
-      K.col(j).segment(j + 1, below).noalias() -=
-          K.block(j + 1, 0, below, j) * scratch.head(j);
+      K.col(j).segment(j + 1, below).noalias() -= K.block(j + 1, 0, below, j) * scratch.head(j);
       K.col(j).segment(j + 1, below) /= pivot;
     }
   }

@@ -20,13 +20,13 @@ struct DenseQpSettings {
   int max_iterations = 100;
   /// Maximum number of Ruiz equilibration sweeps (0 disables equilibration).
   int equilibration_iterations = 10;
-  /// Equality rows whose pivot in the rank-revealing QR is below rank_tolerance times the
-  /// largest pivot are treated as dependent on the others.
+  /// Elimination of the equality rows stops (the remaining rows count as dependent) when the
+  /// largest remaining entry is below rank_tolerance times the first pivot.
   double rank_tolerance = 1e-11;
   /// Bounds of at least this magnitude mean "no bound".
   double infinite_bound = 1e16;
-  /// Diagonal regularisation of the Newton matrices (equilibrated units); its effect is removed
-  /// again by iterative refinement.
+  /// Diagonal regularisation of the Newton matrices (equilibrated units). It only perturbs the
+  /// interior-point steps slightly; polishing removes its effect by iterative refinement.
   double regularization = 1e-11;
 };
 

@@ -15,10 +15,10 @@ namespace velmora::dense_qp {
 ///    l_i min(z_i,0)|.
 struct DenseQpInfo {
   DenseQpStatus status = DenseQpStatus::kNotSolved;
-  int iterations = 0;        ///< interior-point iterations
-  bool polished = false;     ///< the returned point comes from active-set polishing
-  int equality_rank = 0;     ///< rank of A found by the rank-revealing QR
-  double objective = 0.0;    ///< 1/2 x'Hx + g'x
+  int iterations = 0;      ///< interior-point iterations
+  bool polished = false;   ///< the returned point comes from active-set polishing
+  int equality_rank = 0;   ///< rank of A found by the rank-revealing QR
+  double objective = 0.0;  ///< 1/2 x'Hx + g'x
   double equality_residual = 0.0;
   double inequality_violation = 0.0;
   double dual_residual = 0.0;

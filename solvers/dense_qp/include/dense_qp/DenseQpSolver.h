@@ -1,6 +1,6 @@
 #pragma once
 
-// Dense convex QP solver: equality elimination by a rank-revealing QR, then a primal-dual
+// Dense convex QP solver: equality elimination by variable reduction, then a primal-dual
 // interior-point method with Mehrotra's predictor-corrector on the reduced problem, finished by
 // active-set polishing.
 
@@ -24,23 +24,27 @@ struct Workspace;
 ///     infinite_bound are dropped, impossible bounds give kPrimalInfeasible.
 ///  2. Ruiz equilibration: power-of-two diagonal scalings D, E, F and a cost factor c make every
 ///     row and column of the KKT matrix [cDHD, DA'E, DC'F; EAD, 0, 0; FCD, 0, 0] have a
-///     max-norm near 1. Power-of-two factors are exact, so scaling adds no rounding error.
-///  3. Equality elimination: a QR factorisation with column pivoting of the scaled A' gives its
-///     rank r, an orthonormal basis Z of the null space of A and a particular solution x_p;
-///     inconsistent equalities give kPrimalInfeasible. The problem in y (x = x_p + Z y) has
-///     n - r variables and only inequality rows; rows that become constant are checked and
-///     dropped.
+///     max-norm near 1. Power-of-two factors are exact, so scaling adds no rounding error;
+///     without it, directions of tiny curvature would drown in the rounding errors of the
+///     large ones.
+///  3. Equality elimination by variable reduction: Gaussian elimination with complete pivoting
+///     of the scaled A gives its rank r, r basic variables and a null-space basis
+///     Z = Pi [-U11^-1 U12; I]; inconsistent equalities give kPrimalInfeasible. The problem in
+///     y (x = x_p + Z y) has n - r variables and only inequality rows; rows that become
+///     constant are checked and dropped. Z'HZ must be positive semidefinite (kNonConvex).
 ///  4. Infeasible-start primal-dual interior point with Mehrotra's predictor-corrector on the
-///     reduced problem: one Cholesky factorisation of Z'HZ + G'WG per iteration, a tiny
-///     diagonal regularisation removed again by iterative refinement, one common step length.
-///     Normalised primal (Farkas) and dual (unbounded ray) certificates are tested every
-///     iteration.
-///  5. Active-set polishing: once the iterate is close, the rows whose multiplier exceeds their
-///     slack are taken as active and the KKT system of that equality-constrained problem is
-///     solved by a regularised LDL' factorisation with iterative refinement; the result is
-///     accepted only if it is primal feasible and its multipliers have the right signs, which
-///     gives the optimum to rounding accuracy even along directions of tiny curvature.
-///  6. Multipliers of the equalities from the QR factorisation, undoing of the scaling, and the
+///     reduced problem: one Cholesky factorisation of Z'HZ + G'WG per iteration, one common
+///     step length. Primal (Farkas) and dual (unbounded ray) certificates are tested on
+///     diverging iterates.
+///  5. Active-set polishing, tried whenever the relative residual has dropped tenfold below
+///     polish_start: Tapia indicators (slack shrinking faster than multiplier) guess the active
+///     rows, the KKT system of that equality-constrained problem is solved by a regularised
+///     LDL' factorisation with iterative refinement, and the guess is corrected a few times
+///     (violated rows added, wrongly signed ones dropped). The polished point is accepted only
+///     if it is primal feasible, its multipliers have the right signs and it is stationary;
+///     this gives the optimum to rounding accuracy even along directions of tiny curvature,
+///     where the interior point alone converges slowly.
+///  6. Multipliers of the equalities from the elimination, undoing of the scaling, and the
 ///     residuals of DenseQpInfo in the original units.
 ///
 /// The storage for all steps is allocated in the constructor (the reduced problem's storage is
