@@ -141,6 +141,10 @@ class WholeBodyController {
   /// Per-leg joint targets and gains.
   void step10();
 
+  /// Solves the QP of the stacked blocks (min 1/2 |A x - b|^2 + 1e-8 |x|^2 / 2 over the task
+  /// rows, subject to the constraint rows); false when it fails or the problem is not finite.
+  bool solveProgram(vector_t& solution) const;
+
   /// Base acceleration demanded by `policy` (base axes, linear first), zero without references.
   vector6_t demandedBaseAcceleration(const CtrlData& policy);
   /// First three actuated joints that move foot `foot` (linear Jacobian column norm > 0.01);

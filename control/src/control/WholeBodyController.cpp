@@ -4,6 +4,14 @@
 // world-aligned foot Jacobians in foot order; spatial vectors are linear first; the base task
 // lives in the base's own axes, foot tasks in world-parallel axes.
 
+// GCC 12 reports false positives inside Eigen's AVX-512 kernels under -march=native (GCC bug
+// 105593: "__Y may be used uninitialized"; partial-packet loads of small fixed vectors flagged by
+// -Warray-bounds). They point into the compiler's headers; silence them before Eigen is included.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+
 #include "control/WholeBodyController.h"
 
 #include <cmath>
@@ -43,8 +51,6 @@ vector6_t spatial(const rigid_body::Motion& motion) {
   v << motion.linear(), motion.angular();
   return v;
 }
-
-bool allFinite(const matrix_t& m) { return m.size() == 0 || m.allFinite(); }
 
 }  // namespace
 
@@ -430,49 +436,50 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
 
   step1();
 
-  const auto nVar = static_cast<Eigen::Index>(nVar_);
   const auto nJ = static_cast<Eigen::Index>(nJ_);
-  const auto nv = static_cast<Eigen::Index>(nv_);
-  matrix_t H = weighedTask.A.transpose() * weighedTask.A;
-  H.diagonal().array() += kHessianRegularisation;
-  const vector_t g = -weighedTask.A.transpose() * weighedTask.b;
-
-  // A non-finite problem (e.g. from a diverged policy) is a failed solve, not a solver input.
-  bool solved = H.allFinite() && g.allFinite() && allFinite(constraints.A) &&
-                allFinite(constraints.b) && allFinite(constraints.C) &&
-                (constraints.lb.size() == 0 || !constraints.lb.array().isNaN().any()) &&
-                (constraints.ub.size() == 0 || !constraints.ub.array().isNaN().any());
   vector_t solution;
-  if (solved) {
-    MathematicalProgram program;
-    const VectorVariables vars = program.newVectorVariables(nVar_);
-    program.addLinearEqualityConstraints(constraints.A, constraints.b, vars);
-    program.addLinearInEqualityConstraints(constraints.C, constraints.lb, constraints.ub, vars);
-    program.addQuadraticCost(H, g, vars);
-    solved = program.solve();
-    if (solved) {
-      solution = program.getSolution();
-      solved = solution.size() == nVar && solution.allFinite();
-    }
-  }
-
-  if (solved) {
+  if (solveProgram(solution)) {
     solution_ = std::move(solution);
     actuator_commands_->torque = solution_.tail(nJ);
-    joint_acc_ = solution_.segment(nv - nJ, nJ);
+    joint_acc_ = solution_.segment(static_cast<Eigen::Index>(nv_) - nJ, nJ);
   } else {
     ++num_failed_solves_;
     joint_acc_.setZero(nJ);
     if (send_static_torque_on_failure_) {
-      const vector_t& limit = pinocchioInterface_.getModel().effortLimit;
-      actuator_commands_->torque =
-          staticTorqueEstimate().cwiseMax(-limit.tail(nJ)).cwiseMin(limit.tail(nJ));
+      const vector_t limit = pinocchioInterface_.getModel().effortLimit.tail(nJ);
+      actuator_commands_->torque = staticTorqueEstimate().cwiseMax(-limit).cwiseMin(limit);
     }
     RCLCPP_INFO(nodeHandle_->get_logger(), "controller wbc failed, please restart ...\n");
   }
 
   step10();
   return actuator_commands_;
+}
+
+bool WholeBodyController::solveProgram(vector_t& solution) const {
+  matrix_t H = weighedTask.A.transpose() * weighedTask.A;
+  H.diagonal().array() += kHessianRegularisation;
+  const vector_t g = -weighedTask.A.transpose() * weighedTask.b;
+
+  // A non-finite problem (e.g. from a diverged policy) is a failed solve, not a solver input.
+  // Bounds may be infinite ("no bound") but not NaN.
+  const bool finite = H.allFinite() && g.allFinite() && constraints.A.allFinite() &&
+                      constraints.b.allFinite() && constraints.C.allFinite() &&
+                      !constraints.lb.array().isNaN().any() &&
+                      !constraints.ub.array().isNaN().any();
+  if (!finite) {
+    return false;
+  }
+  MathematicalProgram program;
+  const VectorVariables vars = program.newVectorVariables(nVar_);
+  program.addLinearEqualityConstraints(constraints.A, constraints.b, vars);
+  program.addLinearInEqualityConstraints(constraints.C, constraints.lb, constraints.ub, vars);
+  program.addQuadraticCost(H, g, vars);
+  if (!program.solve()) {
+    return false;
+  }
+  solution = program.getSolution();
+  return solution.size() == static_cast<Eigen::Index>(nVar_) && solution.allFinite();
 }
 
 vector_t WholeBodyController::staticTorqueEstimate() const {
