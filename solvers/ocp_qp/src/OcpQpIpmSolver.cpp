@@ -291,7 +291,7 @@ SolverStatus OcpQpIpmSolver::solve(const Eigen::VectorXd& x0, std::vector<OcpQp>
   const SolverStatus loaded = load(x0, qp);
   if (loaded != SolverStatus::Success) return fail(loaded);
 
-  const bool warm = settings_.warm_start == 1 && detail::warmStart(*data_, solution);
+  const bool warm = settings_.warm_start == 1 && detail::warmStart(*data_, solution, settings_);
   if (!warm && !detail::coldStart(*data_, settings_)) {
     stats_.message = "the problem without inequalities cannot be factorised (not convex?)";
     return fail(SolverStatus::UnknownFailure);

@@ -21,6 +21,8 @@ constexpr double kWarmMaxRelativeViolation = 0.1;
 constexpr double kWarmSlackFloor = 1e-2;
 constexpr double kWarmComplementarity = 1e-5;
 constexpr double kWarmSpread = 100.0;
+constexpr double kWarmExactSlackFloor = 1e-14;  // keeps slacks of the given point positive
+constexpr double kTinyMultiplier = 1e-14;       // keeps multipliers of the given point positive
 
 void resetInequalityIterate(IpmStage& st) {
   st.nu.setZero();
@@ -32,18 +34,26 @@ void resetInequalityIterate(IpmStage& st) {
 }
 
 // Slacks from the row values at v, floored at `floor`; multipliers clamped so that every
-// product lies in [mu, spread * mu].
+// product lies in [mu, spread * mu] (mu = 0: only kept positive).
 void pushIntoInterior(IpmStage& st, double floor, double mu, double spread) {
   if (st.m == 0) return;
   rowValues(st, st.v, st.gv);
+  auto clampMultiplier = [&](double lam, double t) {
+    return mu > 0.0 ? std::clamp(lam, mu / t, spread * mu / t) : std::max(lam, kTinyMultiplier);
+  };
   for (const int i : st.lower) {
     st.tl[i] = std::max(st.gv[i] - st.lb[i], floor);
-    st.laml[i] = std::clamp(st.laml[i], mu / st.tl[i], spread * mu / st.tl[i]);
+    st.laml[i] = clampMultiplier(st.laml[i], st.tl[i]);
   }
   for (const int i : st.upper) {
     st.tu[i] = std::max(st.ub[i] - st.gv[i], floor);
-    st.lamu[i] = std::clamp(st.lamu[i], mu / st.tu[i], spread * mu / st.tu[i]);
+    st.lamu[i] = clampMultiplier(st.lamu[i], st.tu[i]);
   }
+}
+
+bool meetsTolerances(const ResidualNorms& r, const OcpQpIpmSolverSettings& s) {
+  return r.finite && r.stationarity <= s.tol_stat && r.equality <= s.tol_eq &&
+         r.inequality <= s.tol_ineq && r.complementarity <= s.tol_comp;
 }
 
 // Primal and dynamics multipliers of the problem without inequalities: from v = 0, pi = 0 the
@@ -92,7 +102,7 @@ bool sizesMatch(const IpmData& data, const std::vector<OcpQpSolution>& solution)
   return true;
 }
 
-// Largest violation of a bound by the current v, relative to 1 + |row value|.
+// Largest violation of a bound (or equality row) by the current v, relative to 1 + |row value|.
 double worstRelativeViolation(IpmData& data) {
   double worst = 0.0;
   for (IpmStage& st : data.stages) {
@@ -103,6 +113,9 @@ double worstRelativeViolation(IpmData& data) {
     }
     for (const int i : st.upper) {
       worst = std::max(worst, (st.gv[i] - st.ub[i]) / (1.0 + std::abs(st.gv[i])));
+    }
+    for (const int i : st.eq) {
+      worst = std::max(worst, std::abs(st.gv[i] - st.lb[i]) / (1.0 + std::abs(st.gv[i])));
     }
   }
   return worst;
@@ -170,7 +183,8 @@ bool coldStart(IpmData& data, const OcpQpIpmSolverSettings& settings) {
   return true;
 }
 
-bool warmStart(IpmData& data, const std::vector<OcpQpSolution>& solution) {
+bool warmStart(IpmData& data, const std::vector<OcpQpSolution>& solution,
+               const OcpQpIpmSolverSettings& settings) {
   if (!sizesMatch(data, solution)) return false;
   const int N = static_cast<int>(data.stages.size()) - 1;
   for (int k = 0; k <= N; ++k) {
@@ -181,6 +195,14 @@ bool warmStart(IpmData& data, const std::vector<OcpQpSolution>& solution) {
     st.pi = s.pi;
   }
   if (worstRelativeViolation(data) > kWarmMaxRelativeViolation) return false;
+  // The point as given (slacks = distances to the bounds): if it already meets the tolerances,
+  // e.g. the same problem solved again, keep it.
+  for (int k = 0; k <= N; ++k) {
+    IpmStage& st = data.stages[k];
+    copyMultipliers(solution[k], st);
+    pushIntoInterior(st, kWarmExactSlackFloor, 0.0, 1.0);
+  }
+  if (meetsTolerances(computeResiduals(data), settings)) return true;
   for (int k = 0; k <= N; ++k) {
     IpmStage& st = data.stages[k];
     copyMultipliers(solution[k], st);

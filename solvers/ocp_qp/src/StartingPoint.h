@@ -20,12 +20,15 @@ namespace velmora::ocp_qp::detail {
 bool coldStart(IpmData& data, const OcpQpIpmSolverSettings& settings);
 
 /// Warm start from `solution`: its x, u, pi are the primal and dynamics multipliers, its
-/// inequality multipliers the duals; slacks come from the row values, floored at 1e-2, and each
-/// multiplier is clamped so that its product with the slack lies in [1e-5, 1e-3]. Returns false
+/// inequality multipliers the duals. If that point, with slacks equal to the distances of the
+/// row values to their bounds, already meets the tolerances it is kept as is; otherwise slacks
+/// are floored at 1e-2 and each multiplier is clamped so that its product with the slack lies
+/// in [1e-5, 1e-3]. Returns false
 /// (the caller then starts cold) if `solution` does not have the problem's sizes, or if its
 /// inputs and states violate a bound of the new problem by more than 10% of the row value (+1):
 /// such a point, e.g. the previous solution of a problem whose contact pattern has changed, is a
 /// worse start than the cold one.
-bool warmStart(IpmData& data, const std::vector<OcpQpSolution>& solution);
+bool warmStart(IpmData& data, const std::vector<OcpQpSolution>& solution,
+               const OcpQpIpmSolverSettings& settings);
 
 }  // namespace velmora::ocp_qp::detail
