@@ -157,7 +157,8 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s) const 
   const vector3_t omega(0.0, 0.0, cmd.yaw_rate);
   const vector3_t v_cmd = R * vector3_t(cmd.vx, cmd.vy, 0.0) + omega.cross(offset);
   const VelocityCommand cmd_now = commandAt(plan_time_s_);
-  const vector3_t v_cmd_now = yawRotation(yaw_unwrapped_) * vector3_t(cmd_now.vx, cmd_now.vy, 0.0);
+  const vector3_t v_cmd_now = yawRotation(yaw_unwrapped_) * vector3_t(cmd_now.vx, cmd_now.vy, 0.0) +
+                              settings_.pose_tracking_rate * position_gap_;
   vector3_t v_error = base_vel_world_ - v_cmd_now;
   v_error(2) = 0.0;
   const scalar_t stance_s = gait_.period_s * (1.0 - gait_.swing_fraction);
@@ -204,11 +205,29 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
       foothold_[i] = model_.getFramePose(info_.foot_name[i]).translation();
       foothold_[i](2) = ground_z_;
     }
+    commanded_pos_ = base_pos_meas_;
+    commanded_yaw_ = yaw;
     initialised_ = true;
   } else {
     yaw_unwrapped_ += wrapToPi(yaw - yaw_meas_);
+    // The commanded pose advances with the command in effect since the last cycle.
+    const scalar_t dt = std::clamp(time_s - plan_time_s_, 0.0, 0.1);
+    const VelocityCommand c = commandAt(time_s);
+    commanded_yaw_ += dt * c.yaw_rate;
+    commanded_pos_ += dt * (yawRotation(commanded_yaw_) * vector3_t(c.vx, c.vy, 0.0));
   }
   yaw_meas_ = yaw;
+  // The commanded pose is held within reach of the robot (a push or a slip is not made up for
+  // beyond that).
+  vector3_t gap = commanded_pos_ - base_pos_meas_;
+  gap(2) = 0.0;
+  if (gap.norm() > settings_.max_position_gap_m) gap *= settings_.max_position_gap_m / gap.norm();
+  commanded_pos_ = base_pos_meas_ + gap;
+  const scalar_t yaw_gap = std::clamp(commanded_yaw_ - yaw_unwrapped_, -settings_.max_yaw_gap_rad,
+                                      settings_.max_yaw_gap_rad);
+  commanded_yaw_ = yaw_unwrapped_ + yaw_gap;
+  position_gap_ = gap;
+  yaw_gap_ = yaw_gap;
   if (gait_start_pending_) {
     gait_start_s_ = time_s + settings_.stand_before_gait_s;
     gait_start_pending_ = false;
@@ -226,25 +245,34 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
 
   // Base positions: the ramped command, rotated by the planned yaw, integrated from the measured
-  // position at constant height.
+  // pose at constant height, plus the gap to the commanded pose closed as 1 - exp(-rate t).
   const scalar_t table_span = settings_.horizon_s + gait_.period_s + 0.1;
   const auto table_size = static_cast<size_t>(std::ceil(table_span / base_table_dt_)) + 1;
   base_table_.assign(1, vector3_t(base_pos_meas_(0), base_pos_meas_(1), base_height_));
   yaw_table_.assign(1, yaw_unwrapped_);
   scalar_t yaw_ref = yaw_unwrapped_;
+  const scalar_t decay = std::exp(-settings_.pose_tracking_rate * base_table_dt_);
+  scalar_t remaining = 1.0;  // share of the gap still open at the grid point
   for (size_t k = 1; k < table_size; ++k) {
     const scalar_t s = time_s + static_cast<scalar_t>(k - 1) * base_table_dt_;
     const VelocityCommand c0 = commandAt(s);
     const VelocityCommand c1 = commandAt(s + base_table_dt_);
-    const scalar_t yaw_mid = yaw_ref + 0.25 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate);
+    const scalar_t closed = remaining * (1.0 - decay);
+    remaining *= decay;
+    const scalar_t yaw_mid =
+        yaw_ref + 0.25 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate) + 0.5 * closed * yaw_gap_;
     const vector3_t v_mid =
         yawRotation(yaw_mid) * vector3_t(0.5 * (c0.vx + c1.vx), 0.5 * (c0.vy + c1.vy), 0.0);
-    base_table_.push_back(base_table_.back() + base_table_dt_ * v_mid);
-    yaw_ref += 0.5 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate);
+    base_table_.push_back(base_table_.back() + base_table_dt_ * v_mid + closed * position_gap_);
+    yaw_ref += 0.5 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate) + closed * yaw_gap_;
     yaw_table_.push_back(yaw_ref);
   }
 
   // Knots: one more than the horizon needs, so that the base trajectory spans the full horizon.
+  // The published yaw starts on the branch of the measured (wrapped) yaw: the controller takes
+  // the orientation error modulo one turn only, so an unwrapped reference several turns away
+  // would leave a full turn of error once the robot has turned more than half a turn.
+  const scalar_t yaw_branch = yaw_unwrapped_ - yaw_meas_;
   const auto knots = static_cast<size_t>(std::round(settings_.horizon_s / settings_.knot_dt_s)) + 2;
   std::vector<scalar_t> times(knots);
   std::vector<vector_t> base(knots), rpy(knots);
@@ -252,7 +280,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   for (size_t k = 0; k < knots; ++k) {
     times[k] = time_s + static_cast<scalar_t>(k) * settings_.knot_dt_s;
     base[k] = baseRefAt(times[k]);
-    rpy[k] = vector3_t(0.0, 0.0, yawRefAt(times[k]));
+    rpy[k] = vector3_t(0.0, 0.0, yawRefAt(times[k]) - yaw_branch);
     for (size_t i = 0; i < 4; ++i) feet[i].push_back(footRefAt(i, times[k]));
   }
   const auto rate = [](const auto& f, scalar_t s) -> vector_t {
@@ -260,7 +288,9 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   };
   const scalar_t end = times.back();
   const auto base_fn = [this](scalar_t s) { return baseRefAt(s); };
-  const auto yaw_fn = [this](scalar_t s) { return vector3_t(0.0, 0.0, yawRefAt(s)); };
+  const auto yaw_fn = [this, yaw_branch](scalar_t s) {
+    return vector3_t(0.0, 0.0, yawRefAt(s) - yaw_branch);
+  };
 
   auto trajectories = std::make_shared<TrajectoriesBuffer>();
   auto base_traj = std::make_shared<CubicSplineTrajectory>(times, base, rate(base_fn, time_s),

@@ -88,7 +88,15 @@ class Recorder {
   /// Takes a sample when due; returns true once the robot fell.
   bool observe(const MujocoPlant& plant, const GaitPlanner& planner, double t, double mpc_ms,
                double wbc_ms) {
-    body_touched_ = body_touched_ || (plant.released() && plant.nonFootContact());
+    if (!body_touched_ && plant.released()) {
+      const std::string body = plant.nonFootContactBody();
+      if (!body.empty()) {
+        body_touched_ = true;
+        if (!options_.quiet) {
+          progress_ << "t " << t << " s: the body '" << body << "' touches the floor" << std::endl;
+        }
+      }
+    }
     if (t + 1e-9 < next_sample_) return fallen_;
     next_sample_ += kSamplePeriod;
     const vector_t q = plant.controllerQpos();

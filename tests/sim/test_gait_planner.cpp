@@ -72,7 +72,10 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
 }
 
 TEST_F(GaitPlannerTest, BaseAndYawFollowTheRampedCommand) {
-  GaitPlanner planner(info_, model_, PlannerSettings{});
+  // Without pose tracking the plan is the command integrated from the measured pose.
+  PlannerSettings settings;
+  settings.pose_tracking_rate = 0.0;
+  GaitPlanner planner(info_, model_, settings);
   const VelocityCommand cmd{0.4, -0.1, 0.8};
   planner.setCommand(Gait::trot(), cmd);
   planner.plan(0.0, qpos_, qvel_);  // the gait starts at 0.5 s, the command is full from 1.5 s
@@ -95,6 +98,66 @@ TEST_F(GaitPlannerTest, BaseAndYawFollowTheRampedCommand) {
     EXPECT_NEAR(base->evaluate(s)(2), info_.base_init_pos(2), 1e-9);
     const vector3_t v = base->derivative(s, 1);
     EXPECT_NEAR(v.head<2>().norm(), std::hypot(cmd.vx, cmd.vy), 2e-3) << s;
+  }
+}
+
+TEST_F(GaitPlannerTest, PlanClosesTheGapToTheIntegratedCommandWithinItsBounds) {
+  PlannerSettings settings;
+  GaitPlanner planner(info_, model_, settings);
+  const VelocityCommand cmd{0.4, 0.0, 0.0};
+  planner.setCommand(Gait::trot(), cmd);
+  // The robot does not move: the gap is the command integrated so far. The gait starts at 0.5 s
+  // and the command ramps to full over the next second: gap(t) = vx (t - 0.5)^2 / 2.
+  const double dt = 0.01;
+  PlannerOutput out;
+  for (int k = 0; k <= 120; ++k) out = planner.plan(k * dt, qpos_, qvel_);
+  const double expected_gap = 0.5 * cmd.vx * 0.7 * 0.7;
+  ASSERT_LT(expected_gap, settings.max_position_gap_m);
+  // Right-end sums of the ramp overshoot its integral by at most vx dt / 2.
+  EXPECT_NEAR(planner.positionGap()(0), expected_gap, 0.5 * cmd.vx * dt);
+  EXPECT_NEAR(planner.positionGap()(1), 0.0, 1e-12);
+  EXPECT_NEAR(planner.yawGap(), 0.0, 1e-12);
+  // Planned path: command integrated from the measured position plus gap (1 - exp(-rate tau)).
+  const auto base = out.trajectories->get_base_pos_traj();
+  const double t0 = 1.2;
+  for (double tau = 0.0; tau <= 0.8; tau += 0.1) {
+    const double s = t0 + tau;
+    const double ramp_end = std::min(s, 1.5);
+    const double x_cmd = 0.5 * cmd.vx * ((ramp_end - 0.5) * (ramp_end - 0.5) - 0.7 * 0.7) +
+                         cmd.vx * std::max(0.0, s - 1.5);
+    const double x_gap =
+        planner.positionGap()(0) * (1.0 - std::exp(-settings.pose_tracking_rate * tau));
+    EXPECT_NEAR(base->evaluate(s)(0), qpos_(0) + x_cmd + x_gap, 1e-3) << "tau " << tau;
+    EXPECT_NEAR(base->evaluate(s)(1), qpos_(1), 1e-9);
+  }
+  // Held still for long, the gap saturates at its bound along the command.
+  for (int k = 121; k <= 1000; ++k) planner.plan(k * dt, qpos_, qvel_);
+  EXPECT_NEAR(planner.positionGap().norm(), settings.max_position_gap_m, 1e-9);
+  EXPECT_GT(planner.positionGap()(0), 0.0);
+  // The same for yaw.
+  GaitPlanner turning(info_, model_, settings);
+  turning.setCommand(Gait::trot(), VelocityCommand{0.0, 0.0, -1.0});
+  for (int k = 0; k <= 1000; ++k) turning.plan(k * dt, qpos_, qvel_);
+  EXPECT_NEAR(turning.yawGap(), -settings.max_yaw_gap_rad, 1e-9);
+  EXPECT_NEAR(turning.positionGap().norm(), 0.0, 1e-12);
+}
+
+TEST_F(GaitPlannerTest, PublishedYawStaysOnTheBranchOfTheMeasuredYaw) {
+  GaitPlanner planner(info_, model_, PlannerSettings{});
+  planner.setCommand(Gait::trot(), VelocityCommand{0.0, 0.0, 2.0});
+  // The robot turns at 2 rad/s for 8 s (two and a half turns); the measured yaw wraps at pi.
+  vector_t q = qpos_;
+  for (double t = 0.0; t < 8.0; t += 0.01) {
+    const double yaw = 2.0 * std::max(0.0, t - 1.5);
+    const Eigen::Quaterniond turn(Eigen::AngleAxisd(yaw, vector3_t::UnitZ()));
+    q.segment<4>(3) << turn.x(), turn.y(), turn.z(), turn.w();
+    const PlannerOutput out = planner.plan(t, q, qvel_);
+    const double measured = std::remainder(yaw, 2.0 * M_PI);
+    const double published = out.trajectories->get_base_rpy_traj()->evaluate(t)(2);
+    // Same angle as the measurement up to the yaw gap, never a whole turn away.
+    EXPECT_LT(std::abs(published - measured), 0.5) << "t " << t;
+    // The unwrapped plan keeps counting turns.
+    EXPECT_NEAR(planner.yawRefAt(t), yaw, 0.5) << "t " << t;
   }
 }
 
@@ -130,7 +193,14 @@ TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
   // Next touchdown of FL after 3.0 s: it swings in [3.25, 3.5).
   const vector3_t landing = walking.footRefAt(0, 3.5);
   const vector3_t hip_at_landing = walking.baseRefAt(3.5) + vector3_t(0.19, 0.13, 0.0);
-  EXPECT_NEAR(landing(0), hip_at_landing(0) + 0.5 * 0.25 * 0.5 + 0.1 * (0.0 - 0.5), 1e-6);
+  // The velocity error of the foothold feedback is against the command plus the rate at which
+  // the plan closes the gap to the commanded position (the robot here stays at the origin).
+  const double gap_x = walking.positionGap()(0);
+  EXPECT_GT(gap_x, 0.0);
+  EXPECT_NEAR(landing(0),
+              hip_at_landing(0) + 0.5 * 0.25 * 0.5 +
+                  0.1 * (0.0 - 0.5 - settings.pose_tracking_rate * gap_x),
+              1e-6);
   EXPECT_NEAR(landing(1), hip_at_landing(1), 1e-6);
 }
 

@@ -60,6 +60,11 @@ TEST(MujocoPlant, HoldsTheStandingPoseUntilTheFirstCommand) {
   EXPECT_TRUE(plant.released());
   EXPECT_FALSE(plant.nonFootContact());
   for (const bool c : plant.footContacts()) EXPECT_TRUE(c);
+  // Stiff floor: under a quarter of the weight each, the feet sink less than 2 mm (the calf ends
+  // 8 mm above the bottom of the foot sphere and must stay clear of the floor).
+  for (int c = 0; c < plant.data().ncon; ++c) {
+    EXPECT_GT(plant.data().contact[c].dist, -0.002) << "contact " << c;
+  }
 }
 
 TEST(MujocoPlant, AppliesTheMotorDriverLawClampedToTheEffortLimit) {

@@ -48,6 +48,12 @@ struct PlannerSettings {
   scalar_t raibert_gain = 0.1;         ///< k of the velocity feedback term in the foothold [s]
   scalar_t stand_before_gait_s = 0.5;  ///< standing time before the first lift-off
   scalar_t command_ramp_s = 1.0;  ///< the command ramps up over this time after the gait starts
+  /// Rate [1/s] at which the planned base closes the gap to the commanded pose (the command
+  /// integrated since the start): the planned path starts at the measured pose and approaches
+  /// the commanded one as 1 - exp(-rate t), so velocity errors do not accumulate into drift.
+  scalar_t pose_tracking_rate = 1.0;
+  scalar_t max_position_gap_m = 0.2;  ///< the commanded position stays this close to the robot
+  scalar_t max_yaw_gap_rad = 0.4;     ///< the commanded yaw stays this close to the robot's
 };
 
 /// What one planning cycle produces.
@@ -83,6 +89,10 @@ class GaitPlanner {
   vector3_t footRefAt(size_t foot, scalar_t time_s) const;
   /// Planned yaw (unwrapped) at `time_s` of the last cycle [rad].
   scalar_t yawRefAt(scalar_t time_s) const;
+  /// Commanded minus measured horizontal base position at the last cycle [m, world].
+  const vector3_t& positionGap() const { return position_gap_; }
+  /// Commanded minus measured yaw at the last cycle [rad].
+  scalar_t yawGap() const { return yaw_gap_; }
   /// Standing base height [m] the planner holds.
   scalar_t baseHeight() const { return base_height_; }
 
@@ -111,6 +121,10 @@ class GaitPlanner {
   vector3_t base_vel_world_ = vector3_t::Zero();
   scalar_t yaw_meas_ = 0.0;
   scalar_t yaw_unwrapped_ = 0.0;
+  vector3_t commanded_pos_ = vector3_t::Zero();  ///< command integrated in world (z unused) [m]
+  scalar_t commanded_yaw_ = 0.0;                 ///< yaw rate command integrated [rad]
+  vector3_t position_gap_ = vector3_t::Zero();   ///< commanded minus measured, horizontal [m]
+  scalar_t yaw_gap_ = 0.0;                       ///< commanded minus measured yaw [rad]
   scalar_t base_table_dt_ = 0.005;
   std::vector<vector3_t> base_table_;  ///< planned base positions from plan_time_s_ on
   std::vector<scalar_t> yaw_table_;    ///< planned yaw (unwrapped) on the same grid

@@ -51,7 +51,10 @@ class MujocoPlant {
   vector_t controllerQpos() const;
   vector_t controllerQvel() const;
   /// True when a body other than a foot touches the floor.
-  bool nonFootContact() const;
+  bool nonFootContact() const { return !nonFootContactBody().empty(); }
+  /// Name of a body other than a foot that touches the floor (the first MuJoCo lists), or an
+  /// empty string when only feet do.
+  std::string nonFootContactBody() const;
   /// Stance flags in foot order from the floor contacts.
   std::vector<bool> footContacts() const;
 
