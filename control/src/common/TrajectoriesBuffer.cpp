@@ -10,13 +10,10 @@ using trajectory_map_t = TrajectoriesBuffer::trajectory_map_t;
 trajectory_ptr_t TrajectoriesBuffer::get_base_rpy_traj() const { return base_rpy_buffer_.get(); }
 
 trajectory_ptr_t TrajectoriesBuffer::get_base_pos_traj() const {
-  // Each step is a complete Buffer get; no lock is held across the steps.
-  if (optimized_base_pos_buffer_.get() != nullptr) {
-    return optimized_base_pos_buffer_.get();
-  }
-  if (base_pos_buffer_.get() != nullptr) {
-    return base_pos_buffer_.get();
-  }
+  // Each slot is read once: a second read could find the slot emptied by a concurrent setter
+  // and hand back null although a trajectory was there a moment before.
+  if (trajectory_ptr_t optimized = optimized_base_pos_buffer_.get()) return optimized;
+  if (trajectory_ptr_t base = base_pos_buffer_.get()) return base;
   return base_pos_ref_buffer_.get();
 }
 
