@@ -58,6 +58,76 @@ TEST(Scenario, PushDuringTrotInPlaceIsRecovered) {
   EXPECT_EQ(r.mpc_failures, 0u);
 }
 
+/// Share of the samples after `from_s` in which every foot's floor contact matches the gait's
+/// planned stance.
+double contactAgreement(const RunResult& run, double from_s) {
+  size_t total = 0, agree = 0;
+  for (const RunSample& s : run.samples) {
+    if (s.time_s < from_s) continue;
+    ++total;
+    if (s.foot_contact == s.planned_stance) ++agree;
+  }
+  return total == 0 ? 0.0 : static_cast<double>(agree) / static_cast<double>(total);
+}
+
+/// True when some sample after `from_s` has exactly the two feet of a diagonal in the air.
+bool trotsOnDiagonals(const RunResult& run, double from_s) {
+  bool first = false, second = false;  // FL + RR in stance, FR + RL in stance
+  for (const RunSample& s : run.samples) {
+    if (s.time_s < from_s) continue;
+    const auto& c = s.foot_contact;
+    first = first || (c[0] && !c[1] && !c[2] && c[3]);
+    second = second || (!c[0] && c[1] && c[2] && !c[3]);
+  }
+  return first && second;
+}
+
+TEST(Scenario, TrotInPlaceStaysNearItsStart) {
+  const RunResult run = runLockstep({"--scenario", "trot_in_place", "--duration", "20"});
+  const RunReport& r = run.report;
+  ASSERT_FALSE(r.fell);
+  EXPECT_NEAR(r.duration_s, 20.0, 0.02);
+  EXPECT_LT(r.drift_m, 0.3);
+  // It trots: the feet lift in diagonal pairs and touch the floor when the gait says so.
+  EXPECT_TRUE(trotsOnDiagonals(run, 2.0));
+  EXPECT_GT(contactAgreement(run, 2.0), 0.8);
+  EXPECT_EQ(r.mpc_failures, 0u);
+  EXPECT_EQ(r.wbc_failures, 0u);
+}
+
+TEST(Scenario, WalkTracksTheForwardCommand) {
+  const RunResult run = runLockstep({"--scenario", "walk", "--vx", "0.5", "--duration", "20"});
+  const RunReport& r = run.report;
+  ASSERT_FALSE(r.fell);
+  EXPECT_NEAR(r.duration_s, 20.0, 0.02);
+  EXPECT_NEAR(r.mean_vx, 0.5, 0.05);
+  EXPECT_LT(std::abs(r.mean_vy), 0.1);
+  // Independent of the report's averaging: the distance covered in the second half.
+  const RunSample& mid = run.samples[run.samples.size() / 2];
+  const RunSample& last = run.samples.back();
+  const double distance = (last.base_pos - mid.base_pos).head<2>().norm();
+  EXPECT_NEAR(distance / (last.time_s - mid.time_s), 0.5, 0.05);
+  EXPECT_TRUE(trotsOnDiagonals(run, 2.0));
+  EXPECT_EQ(r.mpc_failures, 0u);
+}
+
+TEST(Scenario, TurnTracksTheYawRateThroughSeveralTurns) {
+  const RunResult run =
+      runLockstep({"--scenario", "turn", "--yaw-rate", "1.0", "--duration", "20"});
+  const RunReport& r = run.report;
+  ASSERT_FALSE(r.fell);
+  EXPECT_NEAR(r.duration_s, 20.0, 0.02);
+  EXPECT_NEAR(r.mean_yaw_rate, 1.0, 0.15);
+  // The heading wraps past +-pi several times on the way (about three turns in 20 s).
+  double turned = 0.0;
+  for (size_t k = 1; k < run.samples.size(); ++k) {
+    turned +=
+        std::remainder(run.samples[k].base_rpy(2) - run.samples[k - 1].base_rpy(2), 2.0 * M_PI);
+  }
+  EXPECT_GT(turned, 2.5 * M_PI);
+  EXPECT_EQ(r.mpc_failures, 0u);
+}
+
 }  // namespace
 }  // namespace sim
 }  // namespace velmora
