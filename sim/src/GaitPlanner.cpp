@@ -36,7 +36,7 @@ Gait Gait::trot() {
 
 GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
                          PlannerSettings settings)
-    : info_(info), model_(model), settings_(settings) {
+    : info_(info), model_(model), settings_(settings), leg_ik_(info, model) {
   if (info_.foot_name.size() != 4) {
     throw std::invalid_argument("GaitPlanner: the robot description lists " +
                                 std::to_string(info_.foot_name.size()) +
@@ -306,6 +306,21 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
         times, feet[i], rate(foot_fn, time_s), rate(foot_fn, end - kRateStep));
   }
   trajectories->set_foot_pos_traj(foot_map);
+
+  // Joint positions: leg inverse kinematics of the foot references on the planned base pose,
+  // each knot started from the previous one (the first from the measured joints).
+  std::vector<vector_t> joints(knots);
+  vector_t guess = qpos.tail(nJ);
+  for (size_t k = 0; k < knots; ++k) {
+    const std::array<vector3_t, 4> targets{feet[0][k], feet[1][k], feet[2][k], feet[3][k]};
+    joints[k] = leg_ik_.solve(base[k], rpy[k], targets, guess);
+    guess = joints[k];
+  }
+  const scalar_t first_dt = times[1] - times[0];
+  const scalar_t last_dt = times[knots - 1] - times[knots - 2];
+  trajectories->set_joint_pos_traj(std::make_shared<CubicSplineTrajectory>(
+      times, joints, vector_t((joints[1] - joints[0]) / first_dt),
+      vector_t((joints[knots - 1] - joints[knots - 2]) / last_dt)));
 
   return PlannerOutput{buildSchedule(time_s), trajectories};
 }

@@ -16,6 +16,7 @@
 #include "core/Types.h"
 #include "description/ModelInfo.h"
 #include "pinocchio/PinocchioInterface.h"
+#include "sim/LegInverseKinematics.h"
 
 namespace velmora {
 namespace sim {
@@ -105,6 +106,7 @@ class GaitPlanner {
   ModelInfo info_;
   PinocchioInterface model_;
   PlannerSettings settings_;
+  LegInverseKinematics leg_ik_;
   Gait gait_ = Gait::standing();
   VelocityCommand command_;
   scalar_t gait_start_s_ = 0.0;
