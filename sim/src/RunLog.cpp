@@ -91,6 +91,9 @@ RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touch
 }
 
 void writeReportJson(const RunReport& r, std::ostream& out) {
+  const auto count = [&r](size_t value) {
+    return r.optimisers_observed ? std::to_string(value) : std::string("null");
+  };
   out << "{\n"
       << "  \"fell\": " << (r.fell ? "true" : "false") << ",\n"
       << "  \"duration_s\": " << number(r.duration_s) << ",\n"
@@ -104,8 +107,8 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
       << "  \"mpc_ms\": " << timing(r.mpc_ms) << ",\n"
       << "  \"wbc_ms\": " << timing(r.wbc_ms) << ",\n"
       << "  \"messages\": " << r.messages << ",\n"
-      << "  \"mpc_failures\": " << r.mpc_failures << ",\n"
-      << "  \"wbc_failures\": " << r.wbc_failures << ",\n"
+      << "  \"mpc_failures\": " << count(r.mpc_failures) << ",\n"
+      << "  \"wbc_failures\": " << count(r.wbc_failures) << ",\n"
       << "  \"wall_s\": " << number(r.wall_s) << "\n"
       << "}\n";
 }
@@ -228,6 +231,10 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
   const auto line = [&out](const std::string& key, const std::string& value) {
     out << "  " << std::left << std::setw(18) << key << value << '\n';
   };
+  const auto count = [&r](size_t value) {
+    return r.optimisers_observed ? std::to_string(value)
+                                 : std::string("null (in the controller's threads)");
+  };
   out << "---------------- summary ----------------\n";
   line("fell", r.fell ? "yes" : "no");
   line("duration_s", number(r.duration_s));
@@ -241,8 +248,8 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
   line("mpc_ms", "median " + number(r.mpc_ms.median) + ", max " + number(r.mpc_ms.max));
   line("wbc_ms", "median " + number(r.wbc_ms.median) + ", max " + number(r.wbc_ms.max));
   line("messages", std::to_string(r.messages));
-  line("mpc_failures", std::to_string(r.mpc_failures));
-  line("wbc_failures", std::to_string(r.wbc_failures));
+  line("mpc_failures", count(r.mpc_failures));
+  line("wbc_failures", count(r.wbc_failures));
   line("wall_s", number(r.wall_s));
   out << "-----------------------------------------\n";
 }

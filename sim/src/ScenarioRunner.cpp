@@ -386,6 +386,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   RunResult result = recorder.finish({}, {}, total_messages, 0, 0, wall_s);
   result.report.mpc_ms = TimingSummary{kNotMeasured, kNotMeasured};
   result.report.wbc_ms = TimingSummary{kNotMeasured, kNotMeasured};
+  result.report.optimisers_observed = false;
   return result;
 }
 

@@ -95,6 +95,16 @@ TEST(RunLog, ReportHasExactlyTheDocumentedKeysAndTimingSummaries) {
   EXPECT_EQ(keys, expected);
   EXPECT_NE(text.find("\"mpc_ms\": {\"median\": 3, \"max\": 10}"), std::string::npos);
   EXPECT_NE(text.find("\"messages\": 5000"), std::string::npos);
+  // Optimisers out of sight (real time): their figures are null, not zero.
+  RunReport hidden = r;
+  hidden.optimisers_observed = false;
+  hidden.mpc_ms = TimingSummary{std::nan(""), std::nan("")};
+  std::ostringstream hidden_json;
+  writeReportJson(hidden, hidden_json);
+  EXPECT_NE(hidden_json.str().find("\"mpc_failures\": null"), std::string::npos);
+  EXPECT_NE(hidden_json.str().find("\"wbc_failures\": null"), std::string::npos);
+  EXPECT_NE(hidden_json.str().find("\"mpc_ms\": {\"median\": null, \"max\": null}"),
+            std::string::npos);
 
   std::ostringstream csv;
   writeLogCsv(syntheticRun(0.1, 0.0, 0.0, 0.0, 0.05, vector3_t::Zero()), csv);

@@ -53,6 +53,9 @@ struct RunReport {
   size_t messages = 0;
   size_t mpc_failures = 0;
   size_t wbc_failures = 0;
+  /// False when the optimisers ran out of the run's sight (inside the controller's threads, in
+  /// real time): their times and failure counts are then written as null.
+  bool optimisers_observed = true;
   scalar_t wall_s = 0.0;
 };
 
