@@ -103,6 +103,15 @@ std::vector<ShapeCase> shapeCases() {
   bigger.nbx = 3;
   bigger.ng = 3;
   cases.push_back({"bigger", bigger});
+  // The contact-force sizes, which take the fixed-size stage kernels.
+  RandomShape contact_sized = base;
+  contact_sized.N = 10;
+  contact_sized.nx = 12;
+  contact_sized.nu = 12;
+  contact_sized.nbu = 4;
+  contact_sized.nbx = 3;
+  contact_sized.ng = 6;
+  cases.push_back({"12 states, 12 inputs", contact_sized});
   return cases;
 }
 

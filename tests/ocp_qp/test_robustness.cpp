@@ -110,6 +110,43 @@ TEST(OcpQpRobustness, WarmStartFromThePreviousSolutionNeedsFewerIterations) {
   EXPECT_LT(warm_total, cold_total);
 }
 
+TEST(OcpQpRobustness, WarmStartAfterALargeJumpOfTheInitialStateConverges) {
+  // The previous solution respects the new bounds (all feet in stance in both problems), so the
+  // warm start is accepted, but the body now sits below its reference, falls and slides fast:
+  // the new optimum saturates the normal forces, far from the previous point. Started from
+  // there, the iterates stall; the solve must still converge (to the cold solve's optimum).
+  ContactForceProblem gen;
+  gen.gait_cycle_s = 1e9;  // first half of the cycle only: feet 0 and 3 in stance throughout
+  std::vector<OcpQp> qp;
+  std::vector<OcpQpSolution> previous;
+  Eigen::VectorXd x0 = Eigen::VectorXd::Zero(12);
+  gen.build(50, 0.0, x0.segment<3>(6), {}, qp);
+  OcpQpIpmSolver first(qp, contactForceSettings());
+  ASSERT_EQ(first.solve(x0, qp, previous), SolverStatus::Success);
+
+  x0(2) = -0.075;  // m
+  x0(5) = -2.0;    // m/s
+  x0(4) = 1.5;     // m/s
+  gen.build(50, 0.0, x0.segment<3>(6), previous, qp);
+  std::vector<OcpQpSolution> cold_sol, warm_sol = previous;
+  OcpQpIpmSolver cold(qp, contactForceSettings());
+  ASSERT_EQ(cold.solve(x0, qp, cold_sol), SolverStatus::Success);
+  OcpQpIpmSolverSettings warm_settings = contactForceSettings();
+  warm_settings.warm_start = 1;
+  OcpQpIpmSolver warm(qp, warm_settings);
+  ASSERT_EQ(warm.solve(x0, qp, warm_sol), SolverStatus::Success) << warm.getStatistics().message;
+  const KktErrors e = kktErrors(qp, x0, warm_sol);
+  EXPECT_LT(e.stationarity, 1e-3);
+  EXPECT_LT(e.primal, 1e-4);
+  EXPECT_LT(e.dynamics, 1e-4);
+  double max_fz = 0.0;
+  for (size_t k = 0; k + 1 < warm_sol.size(); ++k) {
+    EXPECT_LT((warm_sol[k].u - cold_sol[k].u).cwiseAbs().maxCoeff(), 1e-2) << "stage " << k;
+    for (int i = 0; i < 4; ++i) max_fz = std::max(max_fz, warm_sol[k].u(3 * i + 2));
+  }
+  EXPECT_GT(max_fz, 399.0) << "the case should saturate the normal forces";
+}
+
 TEST(OcpQpRobustness, WarmStartWithMismatchedSolutionFallsBackToColdStart) {
   std::mt19937 rng(8);
   Eigen::VectorXd x0;

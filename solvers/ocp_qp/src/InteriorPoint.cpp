@@ -1,5 +1,6 @@
 #include "InteriorPoint.h"
 
+#include "FixedSizeStage.h"
 #include "StageProducts.h"
 
 #include <algorithm>
@@ -38,14 +39,20 @@ ResidualNorms computeResiduals(IpmData& data) {
     IpmStage& st = data.stages[k];
     const int nf = st.nvf;
     auto rs = st.rs.head(nf);
-    rs = st.g.head(nf);
-    rs.noalias() += st.H.topLeftCorner(nf, nf) * st.v.head(nf);
-    if (k < N) {
-      addDynamicsTransposed(st, st.pi, st.rs);
+    if (k < N && data.fixed_size_kernels && isFixedShape(st)) {
       const IpmStage& next = data.stages[k + 1];
-      st.rb = st.bc - next.v.segment(next.dims.nu, next.dims.nx);
-      addDynamicsTimes(st, st.v, st.rb);
+      ContactShapeStage::residuals(st, next.v.data() + next.dims.nu);
       norms.equality = std::max(norms.equality, maxAbs(st.rb));
+    } else {
+      rs = st.g.head(nf);
+      rs.noalias() += st.H.topLeftCorner(nf, nf) * st.v.head(nf);
+      if (k < N) {
+        addDynamicsTransposed(st, st.pi, st.rs);
+        const IpmStage& next = data.stages[k + 1];
+        st.rb = st.bc - next.v.segment(next.dims.nu, next.dims.nx);
+        addDynamicsTimes(st, st.v, st.rb);
+        norms.equality = std::max(norms.equality, maxAbs(st.rb));
+      }
     }
     if (k > 0) rs.tail(st.dims.nx) -= data.stages[k - 1].pi;
     if (st.m > 0) subtractConstraintForces(st);

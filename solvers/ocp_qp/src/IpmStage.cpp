@@ -12,6 +12,7 @@ void IpmStage::resize(const StageDims& d, bool first_stage) {
   H.resize(nv, nv);
   g.resize(nv);
   BA.resize(d.nx1, nv);
+  BAt.resize(nv, d.nx1);
   bc.resize(d.nx1);
   G.resize(d.ng, nv);
   ba_cols.reserve(nv);

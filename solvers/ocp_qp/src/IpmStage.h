@@ -51,13 +51,14 @@ struct IpmStage {
   int m = 0;    ///< nb + ng constraint rows
 
   // Problem data, copied from the OcpQp at the start of each solve.
-  Eigen::MatrixXd H;   ///< nv x nv symmetric stage Hessian [R S; S' Q]
-  Eigen::VectorXd g;   ///< nv linear term [r; q] (stage 0: r + S x0)
-  Eigen::MatrixXd BA;  ///< nx1 x nv, [B A]
-  Eigen::VectorXd bc;  ///< nx1 drift (stage 0: b + A x0)
-  Eigen::MatrixXd G;   ///< ng x nv, [D C]
-  bool d_zero = true;  ///< input part of G is zero (or absent)
-  bool c_zero = true;  ///< state part of G is zero (or absent)
+  Eigen::MatrixXd H;    ///< nv x nv symmetric stage Hessian [R S; S' Q]
+  Eigen::VectorXd g;    ///< nv linear term [r; q] (stage 0: r + S x0)
+  Eigen::MatrixXd BA;   ///< nx1 x nv, [B A]
+  Eigen::MatrixXd BAt;  ///< nv x nx1, BA' (filled for the fixed-size kernels only)
+  Eigen::VectorXd bc;   ///< nx1 drift (stage 0: b + A x0)
+  Eigen::MatrixXd G;    ///< ng x nv, [D C]
+  bool d_zero = true;   ///< input part of G is zero (or absent)
+  bool c_zero = true;   ///< state part of G is zero (or absent)
   // Sparsity of the free part (first nvf columns), found at load time:
   std::vector<int> ba_cols;       ///< free columns of BA that are not identically zero
   Eigen::MatrixXd BAc;            ///< nx1 x ba_cols.size(): those columns, packed
@@ -100,6 +101,9 @@ struct IpmStage {
 /// Storage of a whole solver: one IpmStage per stage.
 struct IpmData {
   std::vector<IpmStage> stages;
+  /// Process stages of an instantiated fixed shape with the fixed-size kernels
+  /// (FixedSizeStage.h); off: the general kernels everywhere (same results up to rounding).
+  bool fixed_size_kernels = true;
 };
 
 }  // namespace velmora::ocp_qp::detail

@@ -297,7 +297,21 @@ SolverStatus OcpQpIpmSolver::solve(const Eigen::VectorXd& x0, std::vector<OcpQp>
     return fail(SolverStatus::UnknownFailure);
   }
 
-  const SolverStatus status = iterate();
+  SolverStatus status = iterate();
+  if (warm && status != SolverStatus::Success) {
+    // A warm start that passed the bound check can still be far from the new solution, e.g.
+    // after a large jump of x0; started that close to the bounds, the iterates may stall. Solve
+    // again from the cold start (the iteration count reports both attempts).
+    const int warm_iterations = stats_.iterations;
+    stats_.message.clear();
+    if (!detail::coldStart(*data_, settings_)) {
+      stats_.message = "the problem without inequalities cannot be factorised (not convex?)";
+      return fail(SolverStatus::UnknownFailure);
+    }
+    stats_.iterations = 0;
+    status = iterate();
+    stats_.iterations += warm_iterations;
+  }
   if (status == SolverStatus::NaNDetected) return fail(status);
   if (status != SolverStatus::Success &&
       best_merit_ <

@@ -1,5 +1,6 @@
 #include "ProblemData.h"
 
+#include "FixedSizeStage.h"
 #include "StageProducts.h"
 
 #include <algorithm>
@@ -421,6 +422,7 @@ LoadResult loadStage(const OcpQp& s, int k, int N, const Eigen::VectorXd& x0, do
   st.upper.resize(kept_upper);
   setEqualityPenalties(st);
   analyseStageSparsity(st);
+  if (isFixedShape(st)) st.BAt = st.BA.transpose();
   return LoadResult::Ok;
 }
 

@@ -1,5 +1,6 @@
 #include "Riccati.h"
 
+#include "FixedSizeStage.h"
 #include "StageProducts.h"
 
 namespace velmora::ocp_qp::detail {
@@ -46,6 +47,10 @@ int factorizeRiccati(IpmData& data, double reg, double reg_rel, bool with_stage0
     const int nu = st.dims.nu;
     const int nxf = nf - nu;
     assembleStageMatrix(st, nf, reg);
+    if (k < N && nf == st.nv && data.fixed_size_kernels && isFixedShape(st)) {
+      if (!ContactShapeStage::factorize(st, &data.stages[k + 1].P, reg_rel)) return k;
+      continue;
+    }
     auto M = st.M.topLeftCorner(nf, nf);
     if (k < N) {
       const IpmStage& next = data.stages[k + 1];
@@ -87,6 +92,10 @@ void solveRiccati(IpmData& data) {
     const int nf = st.nvf;
     const int nu = st.dims.nu;
     const int nxf = nf - nu;
+    if (k < N && data.fixed_size_kernels && isFixedShape(st)) {
+      ContactShapeStage::solveBackward(st, &data.stages[k + 1]);
+      continue;
+    }
     auto gt = st.gt.head(nf);
     if (k < N) {
       const IpmStage& next = data.stages[k + 1];
@@ -107,6 +116,10 @@ void solveRiccati(IpmData& data) {
     const int nf = st.nvf;
     const int nu = st.dims.nu;
     const int nxf = nf - nu;
+    if (k < N && data.fixed_size_kernels && isFixedShape(st)) {
+      ContactShapeStage::solveForward(st, &data.stages[k + 1]);
+      continue;
+    }
     if (nu > 0) {
       auto du = st.dv.head(nu);
       du = st.gt.head(nu);

@@ -59,7 +59,9 @@ class OcpQpIpmSolver {
 
   /// Fixes x_0 = x0, solves, fills `solution` (resized to qp.size() if needed) and returns
   /// the status. With settings.warm_start == 1 the incoming `solution` is the starting point,
-  /// unless it has other sizes or violates the new bounds by more than 10% (then: cold start).
+  /// unless it has other sizes or violates the new bounds by more than 10% (then: cold start);
+  /// a warm-started solve that does not converge is repeated from the cold start, and the
+  /// iteration count then reports both attempts.
   /// Non-finite numbers in x0 or in the stage data give NaNDetected and leave `solution`
   /// unchanged; a non-convex stage that breaks the factorisation gives UnknownFailure. When the
   /// solve does not converge, the iterate with the smallest residual/tolerance ratio is returned.

@@ -1,0 +1,177 @@
+#pragma once
+
+// Compile-time-sized kernels for the most common stage shape (internal). Conventions: IpmStage.h
+// and Riccati.h.
+//
+// A stage with nu inputs, nx states and nx states on the next stage, all its variables free
+// (every stage but the first and the last), can be processed by these kernels instead of the
+// general ones when (nu, nx) is one of the instantiated shapes (see isFixedShape). They work on
+// the same storage as the general code, through maps with compile-time sizes, so that Eigen
+// unrolls and vectorises the small products instead of going through its blocked, packing
+// matrix-product path. The results equal those of the general kernels up to rounding, and the
+// stage storage afterwards has the layout the general code expects (L in the lower triangle of
+// M's input block, W in M's input-state block, P full and symmetric). They also read BAt = BA',
+// which loadStage stores for stages of a fixed shape.
+
+#include <cmath>
+
+#include <Eigen/Dense>
+
+#include "IpmStage.h"
+#include "StageProducts.h"
+
+namespace velmora::ocp_qp::detail {
+
+/// Input and state sizes of the contact-force shape: 12 states (position, velocity,
+/// orientation, angular momentum errors), 12 inputs (one force per foot).
+constexpr int kFixedInputs = 12;
+constexpr int kFixedStates = 12;
+
+/// True if stage `st` can use the fixed-size kernels: nu = kFixedInputs, nx = nx1 = kFixedStates
+/// and all variables free.
+inline bool isFixedShape(const IpmStage& st) {
+  return st.dims.nu == kFixedInputs && st.dims.nx == kFixedStates && st.dims.nx1 == kFixedStates &&
+         st.nvf == st.nv;
+}
+
+/// Fixed-size kernels for stages with NU inputs and NX states (next stage: NX states).
+template <int NU, int NX>
+struct FixedSizeStage {
+  static constexpr int NV = NU + NX;
+  using MatVV = Eigen::Matrix<double, NV, NV>;
+  using MatXV = Eigen::Matrix<double, NX, NV>;
+  using MatVX = Eigen::Matrix<double, NV, NX>;
+  using MatXX = Eigen::Matrix<double, NX, NX>;
+  using VecV = Eigen::Matrix<double, NV, 1>;
+  using VecX = Eigen::Matrix<double, NX, 1>;
+  using VecU = Eigen::Matrix<double, NU, 1>;
+
+  /// Factorises the stage given the next stage's P (nullptr: no successor term), after M
+  /// already holds M~ (H + reg I + barrier terms): M += BA' P BA, then the first NU steps of a
+  /// Cholesky factorisation of M (with reg_rel times the largest diagonal entry of M_uu added to
+  /// that block's diagonal when reg_rel > 0). Writes L, W and the stage's P. Returns false if
+  /// M_uu is not positive definite.
+  static bool factorize(IpmStage& st, const Eigen::MatrixXd* P_next, double reg_rel) {
+    Eigen::Map<MatVV> M(st.M.data());
+    if (P_next != nullptr) {
+      const Eigen::Map<const MatXV> BA(st.BA.data());
+      const Eigen::Map<const MatXX> P(P_next->data());
+      Eigen::Map<MatXV> PBA(st.PBA.data());
+      PBA.noalias() = P.lazyProduct(BA);
+      // BA' is stored (BAt) so that the product runs down columns instead of as dot products.
+      M.noalias() += Eigen::Map<const MatVX>(st.BAt.data()).lazyProduct(PBA);
+    }
+    if (reg_rel > 0.0) {
+      const double shift = reg_rel * M.diagonal().template head<NU>().cwiseAbs().maxCoeff();
+      M.diagonal().template head<NU>().array() += shift;
+    }
+    // First NU steps of a right-looking Cholesky factorisation: column j of L ends up in M's
+    // column j on and below the diagonal (rows NU.. hold W'), the trailing block becomes P. Only
+    // the lower triangle is read.
+    if (!choleskySteps<0>(M)) return false;
+    M.template block<NU, NX>(0, NU) = M.template block<NX, NU>(NU, 0).transpose();
+    Eigen::Map<MatXX> P(st.P.data());
+    P = M.template block<NX, NX>(NU, NU).template selfadjointView<Eigen::Lower>();
+    return true;
+  }
+
+  /// Backward vector pass of solveRiccati for this stage: with next = nullptr for the last
+  /// stage, otherwise pb = p_next + P_next rb and gt += BA' pb; then gt_u <- L^{-1} gt_u and
+  /// p = gt_x - W' gt_u.
+  static void solveBackward(IpmStage& st, const IpmStage* next) {
+    Eigen::Map<VecV> gt(st.gt.data());
+    if (next != nullptr) {
+      Eigen::Map<VecX> pb(st.pb.data());
+      const Eigen::Map<const MatXX> P(next->P.data());
+      pb = Eigen::Map<const VecX>(next->p.data());
+      pb.noalias() += P.lazyProduct(Eigen::Map<const VecX>(st.rb.data()));
+      gt.noalias() += Eigen::Map<const MatVX>(st.BAt.data()).lazyProduct(pb);
+    }
+    const Eigen::Map<const MatVV> M(st.M.data());
+    auto gu = gt.template head<NU>();
+    lowerSolve(M, gu);
+    Eigen::Map<VecX> p(st.p.data());
+    p = gt.template tail<NX>();
+    p.noalias() -= M.template block<NX, NU>(NU, 0).lazyProduct(gu);
+  }
+
+  /// Forward pass of solveRiccati for this stage, dx being already in dv's state part:
+  /// du = -L^{-T}(gt_u + W dx); with a next stage, dx_next = rb + BA dv and
+  /// dpi = p_next + P_next dx_next.
+  static void solveForward(IpmStage& st, IpmStage* next) {
+    const Eigen::Map<const MatVV> M(st.M.data());
+    Eigen::Map<VecV> dv(st.dv.data());
+    auto du = dv.template head<NU>();
+    du = Eigen::Map<const VecV>(st.gt.data()).template head<NU>();
+    du.noalias() += M.template block<NU, NX>(0, NU).lazyProduct(dv.template tail<NX>());
+    upperSolveTransposed(M, du);
+    du = -du;
+    if (next == nullptr) return;
+    Eigen::Map<VecX> dx_next(next->dv.data() + next->dims.nu);
+    const Eigen::Map<const MatXV> BA(st.BA.data());
+    dx_next = Eigen::Map<const VecX>(st.rb.data());
+    dx_next.noalias() += BA.lazyProduct(dv);
+    Eigen::Map<VecX> dpi(st.dpi.data());
+    dpi = Eigen::Map<const VecX>(next->p.data());
+    dpi.noalias() += Eigen::Map<const MatXX>(next->P.data()).lazyProduct(dx_next);
+  }
+
+  /// rs = g + H v + BA' pi (the stage's own terms of the stationarity residual) and, with the
+  /// next stage's state x_next, rb = bc + BA v - x_next.
+  static void residuals(IpmStage& st, const double* x_next) {
+    Eigen::Map<VecV> rs(st.rs.data());
+    const Eigen::Map<const VecV> v(st.v.data());
+    rs = Eigen::Map<const VecV>(st.g.data());
+    rs.noalias() += Eigen::Map<const MatVV>(st.H.data()).lazyProduct(v);
+    rs.noalias() +=
+        Eigen::Map<const MatVX>(st.BAt.data()).lazyProduct(Eigen::Map<const VecX>(st.pi.data()));
+    Eigen::Map<VecX> rb(st.rb.data());
+    rb = Eigen::Map<const VecX>(st.bc.data()) - Eigen::Map<const VecX>(x_next);
+    rb.noalias() += Eigen::Map<const MatXV>(st.BA.data()).lazyProduct(v);
+  }
+
+ private:
+  // Cholesky step J (and the following ones up to NU - 1) on the lower triangle of M: scales
+  // column J below the diagonal by the pivot's root and subtracts its outer product from the
+  // trailing block (whole block, so that every update is a fixed-size vectorised one).
+  template <int J>
+  static bool choleskySteps(Eigen::Map<MatVV>& M) {
+    if constexpr (J == NU) {
+      return true;
+    } else {
+      constexpr int R = NV - J - 1;
+      const double pivot = M(J, J);
+      if (!(pivot > 0.0)) return false;
+      const double d = std::sqrt(pivot);
+      M(J, J) = d;
+      auto l = M.template block<R, 1>(J + 1, J);
+      l /= d;
+      M.template bottomRightCorner<R, R>().noalias() -= l * l.transpose();
+      return choleskySteps<J + 1>(M);
+    }
+  }
+
+  // y <- L^{-1} y, L in the lower triangle of M's leading NU x NU block.
+  template <typename Vec>
+  static void lowerSolve(const Eigen::Map<const MatVV>& M, Vec& y) {
+    for (int j = 0; j < NU; ++j) {
+      const double yj = y[j] / M(j, j);
+      y[j] = yj;
+      for (int i = j + 1; i < NU; ++i) y[i] -= M(i, j) * yj;
+    }
+  }
+
+  // y <- L^{-T} y.
+  template <typename Vec>
+  static void upperSolveTransposed(const Eigen::Map<const MatVV>& M, Vec& y) {
+    for (int j = NU - 1; j >= 0; --j) {
+      double s = y[j];
+      for (int i = j + 1; i < NU; ++i) s -= M(i, j) * y[i];
+      y[j] = s / M(j, j);
+    }
+  }
+};
+
+using ContactShapeStage = FixedSizeStage<kFixedInputs, kFixedStates>;
+
+}  // namespace velmora::ocp_qp::detail
