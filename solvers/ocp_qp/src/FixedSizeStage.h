@@ -51,34 +51,35 @@ struct FixedSizeStage {
   /// Cholesky factorisation of M (with reg_rel times the largest diagonal entry of M_uu added to
   /// that block's diagonal when reg_rel > 0). Writes L, W and the stage's P. Returns false if
   /// M_uu is not positive definite.
-  static bool factorize(IpmStage& st, const Eigen::MatrixXd* P_next, double reg_rel) {
+  [[gnu::flatten]] static bool factorize(IpmStage& st, const Eigen::MatrixXd* P_next,
+                                         double reg_rel) {
     Eigen::Map<MatVV> M(st.M.data());
     if (P_next != nullptr) {
       const Eigen::Map<const MatXV> BA(st.BA.data());
       const Eigen::Map<const MatXX> P(P_next->data());
       Eigen::Map<MatXV> PBA(st.PBA.data());
-      PBA.noalias() = P.lazyProduct(BA);
-      // BA' is stored (BAt) so that the product runs down columns instead of as dot products.
-      M.noalias() += Eigen::Map<const MatVX>(st.BAt.data()).lazyProduct(PBA);
+      addLowerProduct<0>(M, Eigen::Map<const MatVX>(st.BAt.data()), BA, P, PBA, st.ba_col_bits);
     }
     if (reg_rel > 0.0) {
       const double shift = reg_rel * M.diagonal().template head<NU>().cwiseAbs().maxCoeff();
       M.diagonal().template head<NU>().array() += shift;
     }
-    // First NU steps of a right-looking Cholesky factorisation: column j of L ends up in M's
-    // column j on and below the diagonal (rows NU.. hold W'), the trailing block becomes P. Only
-    // the lower triangle is read.
-    if (!choleskySteps<0>(M)) return false;
+    // First NU columns of a left-looking Cholesky factorisation on the lower triangle: column j
+    // of L ends up in M's column j on and below the diagonal (rows NU.. hold W').
+    if (!choleskyColumns<0>(M)) return false;
     M.template block<NU, NX>(0, NU) = M.template block<NX, NU>(NU, 0).transpose();
+    // P = M_xx - W'W (lower triangle of M_xx read).
     Eigen::Map<MatXX> P(st.P.data());
     P = M.template block<NX, NX>(NU, NU).template selfadjointView<Eigen::Lower>();
+    const Eigen::Matrix<double, NX, NU> Wt = M.template block<NX, NU>(NU, 0);
+    P.noalias() -= Wt.lazyProduct(Wt.transpose());
     return true;
   }
 
   /// Backward vector pass of solveRiccati for this stage: with next = nullptr for the last
   /// stage, otherwise pb = p_next + P_next rb and gt += BA' pb; then gt_u <- L^{-1} gt_u and
   /// p = gt_x - W' gt_u.
-  static void solveBackward(IpmStage& st, const IpmStage* next) {
+  [[gnu::flatten]] static void solveBackward(IpmStage& st, const IpmStage* next) {
     Eigen::Map<VecV> gt(st.gt.data());
     if (next != nullptr) {
       Eigen::Map<VecX> pb(st.pb.data());
@@ -98,7 +99,7 @@ struct FixedSizeStage {
   /// Forward pass of solveRiccati for this stage, dx being already in dv's state part:
   /// du = -L^{-T}(gt_u + W dx); with a next stage, dx_next = rb + BA dv and
   /// dpi = p_next + P_next dx_next.
-  static void solveForward(IpmStage& st, IpmStage* next) {
+  [[gnu::flatten]] static void solveForward(IpmStage& st, IpmStage* next) {
     const Eigen::Map<const MatVV> M(st.M.data());
     Eigen::Map<VecV> dv(st.dv.data());
     auto du = dv.template head<NU>();
@@ -118,7 +119,7 @@ struct FixedSizeStage {
 
   /// rs = g + H v + BA' pi (the stage's own terms of the stationarity residual) and, with the
   /// next stage's state x_next, rb = bc + BA v - x_next.
-  static void residuals(IpmStage& st, const double* x_next) {
+  [[gnu::flatten]] static void residuals(IpmStage& st, const double* x_next) {
     Eigen::Map<VecV> rs(st.rs.data());
     const Eigen::Map<const VecV> v(st.v.data());
     rs = Eigen::Map<const VecV>(st.g.data());
@@ -131,23 +132,43 @@ struct FixedSizeStage {
   }
 
  private:
-  // Cholesky step J (and the following ones up to NU - 1) on the lower triangle of M: scales
-  // column J below the diagonal by the pivot's root and subtracts its outer product from the
-  // trailing block (whole block, so that every update is a fixed-size vectorised one).
+  // Lower triangle of M += BA' P BA, column by column (columns J..): column J of PBA = P BA,
+  // then the rows J.. of BA' times it. Identically zero columns of BA (the bits of `nonzero`
+  // clear) contribute nothing and are skipped; their rows of BA' are zero as well.
   template <int J>
-  static bool choleskySteps(Eigen::Map<MatVV>& M) {
+  static void addLowerProduct(Eigen::Map<MatVV>& M, const Eigen::Map<const MatVX>& BAt,
+                              const Eigen::Map<const MatXV>& BA, const Eigen::Map<const MatXX>& P,
+                              Eigen::Map<MatXV>& PBA, unsigned long long nonzero) {
+    if constexpr (J < NV) {
+      if ((nonzero >> J) & 1ULL) {
+        PBA.col(J).noalias() = P.lazyProduct(BA.col(J));
+        M.template block<NV - J, 1>(J, J).noalias() +=
+            BAt.template bottomRows<NV - J>().lazyProduct(PBA.col(J));
+      }
+      addLowerProduct<J + 1>(M, BAt, BA, P, PBA, nonzero);
+    }
+  }
+
+  // Cholesky column J (and the following ones up to NU - 1): subtracts the contributions of
+  // the previous columns of L from column J on and below the diagonal, then divides it by the
+  // root of its pivot. Returns false on a non-positive pivot.
+  template <int J>
+  static bool choleskyColumns(Eigen::Map<MatVV>& M) {
     if constexpr (J == NU) {
       return true;
     } else {
-      constexpr int R = NV - J - 1;
+      constexpr int R = NV - J;
+      auto column = M.template block<R, 1>(J, J);
+      if constexpr (J > 0) {
+        column.noalias() -=
+            M.template block<R, J>(J, 0).lazyProduct(M.template block<1, J>(J, 0).transpose());
+      }
       const double pivot = M(J, J);
       if (!(pivot > 0.0)) return false;
       const double d = std::sqrt(pivot);
       M(J, J) = d;
-      auto l = M.template block<R, 1>(J + 1, J);
-      l /= d;
-      M.template bottomRightCorner<R, R>().noalias() -= l * l.transpose();
-      return choleskySteps<J + 1>(M);
+      M.template block<R - 1, 1>(J + 1, J) /= d;
+      return choleskyColumns<J + 1>(M);
     }
   }
 

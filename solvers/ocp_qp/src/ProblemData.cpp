@@ -83,8 +83,14 @@ int inferTerminalStateSize(const OcpQp& s) {
   return 0;
 }
 
-bool allFinite(const Eigen::MatrixXd& M) { return M.allFinite(); }
-bool allFinite(const Eigen::VectorXd& v) { return v.allFinite(); }
+// x - x is 0 for every finite x and NaN otherwise; one vectorised sum instead of Eigen's
+// allFinite, which compares two such expressions coefficient by coefficient.
+bool allFinite(const Eigen::MatrixXd& M) {
+  return M.size() == 0 || std::isfinite((M.array() - M.array()).sum());
+}
+bool allFinite(const Eigen::VectorXd& v) {
+  return v.size() == 0 || std::isfinite((v.array() - v.array()).sum());
+}
 
 bool isZero(const Eigen::MatrixXd& M) { return M.size() == 0 || (M.array() == 0.0).all(); }
 

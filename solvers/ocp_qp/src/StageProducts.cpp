@@ -6,10 +6,12 @@ void analyseStageSparsity(IpmStage& st) {
   const int nf = st.nvf;
   const int nx1 = st.dims.nx1;
   st.ba_cols.clear();
+  st.ba_col_bits = 0;
   for (int j = 0; j < nf && nx1 > 0; ++j) {
     if (!(st.BA.col(j).array() == 0.0).all()) {
       st.BAc.col(static_cast<int>(st.ba_cols.size())) = st.BA.col(j);
       st.ba_cols.push_back(j);
+      if (j < 64) st.ba_col_bits |= 1ULL << j;
     }
   }
   const int ng = st.dims.ng;
