@@ -17,7 +17,6 @@
 #include "control/ContactForceOptimization.h"
 #include "control/MotionController.h"
 #include "control/WholeBodyController.h"
-#include "core/misc/LoadData.h"
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
@@ -260,11 +259,6 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
-  const double wbc_dt = [&] {
-    double value = 0.002;
-    loadData::loadCppDataType(options.params, "wbc_dt", value);
-    return value;
-  }();
 
   // Commands arrive through the topic, as a motor driver host would receive them.
   std::mutex command_mutex;
@@ -278,20 +272,19 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
         latest_command = std::move(message);
         ++messages;
       });
-  rclcpp::executors::SingleThreadedExecutor executor;
-  executor.add_node(node);
-  std::thread spin_thread([&executor] { executor.spin(); });
-
   std::unique_ptr<MotionController> controller;
   try {
     controller =
         std::make_unique<MotionController>(node, robot.info, robot.model, options.params, "");
   } catch (const std::exception& error) {
-    executor.cancel();
-    spin_thread.join();
     throw UsageError(std::string("velmora_sim: cannot start the controller with '") +
                      options.params + "': " + error.what());
   }
+  // Spinning starts once the controller stands: a cancel() issued before spin() begins would be
+  // lost and leave the spinning thread waiting for ever.
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_node(node);
+  std::thread spin_thread([&executor] { executor.spin(); });
 
   // State shared between the plant (this thread) and the host thread.
   std::mutex state_mutex;
@@ -322,8 +315,6 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   Recorder recorder(options, progress);
   const long total_steps = std::lround(options.duration_s / kPlantTimestep);
   std::shared_ptr<const communication::msg::ActuatorCmds> applied;
-  double first_message_t = -1.0;
-  size_t messages_at_first = 0;
   bool fell = false;
   // Wait for the first plan before the controller sees any state.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -340,11 +331,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
     }
     controller->update_current_state(qpos, qvel);
     std::shared_ptr<const communication::msg::ActuatorCmds> command;
-    size_t received = 0;
     {
       std::lock_guard<std::mutex> lock(command_mutex);
       command = latest_command;
-      received = messages;
     }
     if (command && command != applied) {
       // The robot stays held until the controller sends a command with gains or torques.
@@ -354,10 +343,6 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
       }
       if (live) {
         plant.applyCommand(*command);
-        if (first_message_t < 0.0) {
-          first_message_t = t;
-          messages_at_first = received;
-        }
       }
       applied = command;
     }
@@ -380,8 +365,6 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
     std::lock_guard<std::mutex> lock(command_mutex);
     total_messages = messages;
   }
-  (void)messages_at_first;
-  (void)wbc_dt;
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
   RunResult result = recorder.finish({}, {}, total_messages, 0, 0, wall_s);
   result.report.mpc_ms = TimingSummary{kNotMeasured, kNotMeasured};

@@ -3,6 +3,8 @@
 // (RUN_SERIAL): it needs the machine's cores to keep real time.
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -38,6 +40,21 @@ TEST(RealTimeScenario, WalkKeepsUpWithTheWholeBodyRate) {
   // Real time: the run takes about its simulated duration.
   EXPECT_GT(r.wall_s, r.duration_s);
   EXPECT_LT(r.wall_s, r.duration_s + 5.0);
+}
+
+TEST(RealTimeScenario, MalformedParameterFileIsAUsageErrorNotAHang) {
+  const std::string path = ::testing::TempDir() + "velmora_malformed_params.info";
+  std::ofstream(path) << "weights\n{\n";
+  const SimOptions options = parseSimOptions(
+      {"--scenario", "walk", "--duration", "1", "--quiet", "--params", path}, VELMORA_ROBOTS_DIR);
+  std::ostringstream progress;
+  try {
+    runScenario(options, progress);
+    ADD_FAILURE() << "a malformed parameter file was accepted";
+  } catch (const UsageError& error) {
+    EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace
