@@ -59,7 +59,11 @@ struct PlannerSettings {
 
 /// What one planning cycle produces.
 struct PlannerOutput {
+  /// Phase 0 = the planning time; spans PlannerSettings::horizon_s.
   std::shared_ptr<ModeSchedule> mode_schedule;
+  /// Base position (also as base_pos_ref), roll-pitch-yaw (yaw on the branch of the measured
+  /// yaw), foot positions keyed by foot name and actuated joint positions (leg inverse
+  /// kinematics of the foot references), all on knots knot_dt_s apart from the planning time.
   std::shared_ptr<TrajectoriesBuffer> trajectories;
 };
 
