@@ -68,6 +68,11 @@ struct FixedSizeStage {
     // of L ends up in M's column j on and below the diagonal (rows NU.. hold W').
     if (!choleskyColumns<0>(M)) return false;
     M.template block<NU, NX>(0, NU) = M.template block<NX, NU>(NU, 0).transpose();
+    // For the solves: L' in the strictly upper triangle of M_uu (unused by the general code)
+    // and the reciprocals of L's diagonal.
+    auto Muu = M.template topLeftCorner<NU, NU>();
+    Muu.template triangularView<Eigen::StrictlyUpper>() = Muu.transpose();
+    Eigen::Map<VecU>(st.l_diag_inv.data()) = Muu.diagonal().cwiseInverse();
     // P = M_xx - W'W (lower triangle of M_xx read).
     Eigen::Map<MatXX> P(st.P.data());
     P = M.template block<NX, NX>(NU, NU).template selfadjointView<Eigen::Lower>();
@@ -90,7 +95,7 @@ struct FixedSizeStage {
     }
     const Eigen::Map<const MatVV> M(st.M.data());
     auto gu = gt.template head<NU>();
-    lowerSolve(M, gu);
+    lowerSolve(M, st.l_diag_inv.data(), gu);
     Eigen::Map<VecX> p(st.p.data());
     p = gt.template tail<NX>();
     p.noalias() -= M.template block<NX, NU>(NU, 0).lazyProduct(gu);
@@ -105,7 +110,7 @@ struct FixedSizeStage {
     auto du = dv.template head<NU>();
     du = Eigen::Map<const VecV>(st.gt.data()).template head<NU>();
     du.noalias() += M.template block<NU, NX>(0, NU).lazyProduct(dv.template tail<NX>());
-    upperSolveTransposed(M, du);
+    upperSolveTransposed(M, st.l_diag_inv.data(), du);
     du = -du;
     if (next == nullptr) return;
     Eigen::Map<VecX> dx_next(next->dv.data() + next->dims.nu);
@@ -172,23 +177,29 @@ struct FixedSizeStage {
     }
   }
 
-  // y <- L^{-1} y, L in the lower triangle of M's leading NU x NU block.
-  template <typename Vec>
-  static void lowerSolve(const Eigen::Map<const MatVV>& M, Vec& y) {
-    for (int j = 0; j < NU; ++j) {
-      const double yj = y[j] / M(j, j);
-      y[j] = yj;
-      for (int i = j + 1; i < NU; ++i) y[i] -= M(i, j) * yj;
+  // y <- L^{-1} y, L in the lower triangle of M's leading NU x NU block, 1 / diag(L) in dinv:
+  // column-oriented forward substitution (one fixed-size axpy per column).
+  template <int J = 0, typename Vec>
+  static void lowerSolve(const Eigen::Map<const MatVV>& M, const double* dinv, Vec& y) {
+    if constexpr (J < NU) {
+      const double yj = y[J] * dinv[J];
+      y[J] = yj;
+      if constexpr (J + 1 < NU) {
+        y.template segment<NU - 1 - J>(J + 1) -= M.template block<NU - 1 - J, 1>(J + 1, J) * yj;
+      }
+      lowerSolve<J + 1>(M, dinv, y);
     }
   }
 
-  // y <- L^{-T} y.
-  template <typename Vec>
-  static void upperSolveTransposed(const Eigen::Map<const MatVV>& M, Vec& y) {
-    for (int j = NU - 1; j >= 0; --j) {
-      double s = y[j];
-      for (int i = j + 1; i < NU; ++i) s -= M(i, j) * y[i];
-      y[j] = s / M(j, j);
+  // y <- L^{-T} y, L' in the upper triangle of M's leading block: column-oriented backward
+  // substitution.
+  template <int J = NU - 1, typename Vec>
+  static void upperSolveTransposed(const Eigen::Map<const MatVV>& M, const double* dinv, Vec& y) {
+    if constexpr (J >= 0) {
+      const double yj = y[J] * dinv[J];
+      y[J] = yj;
+      if constexpr (J > 0) y.template head<J>() -= M.template block<J, 1>(0, J) * yj;
+      upperSolveTransposed<J - 1>(M, dinv, y);
     }
   }
 };

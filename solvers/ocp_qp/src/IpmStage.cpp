@@ -43,6 +43,7 @@ void IpmStage::resize(const StageDims& d, bool first_stage) {
   vc.resize(nv);
   yc.resize(nv);
   P.resize(d.nx, d.nx);
+  l_diag_inv.resize(d.nu);
   p.resize(d.nx);
 }
 

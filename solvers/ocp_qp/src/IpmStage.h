@@ -89,6 +89,7 @@ struct IpmStage {
   // Riccati factorisation: M = H + barrier + BA' P_next BA; its input block holds the Cholesky
   // factor L of Ruu, its input-state block W = L^{-1} Mux; P = Mxx - W'W.
   Eigen::MatrixXd M, PBA, P, WG, Mc;
+  Eigen::VectorXd l_diag_inv;  ///< nu: 1 / diag(L) (fixed-size kernels only)
   Eigen::VectorXd p, pb, gt, vc, yc;
 
   /// Sizes all storage for `d`; on the first stage nvf excludes the (fixed) state.
