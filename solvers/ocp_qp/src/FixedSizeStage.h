@@ -122,6 +122,19 @@ struct FixedSizeStage {
     dpi.noalias() += Eigen::Map<const MatXX>(next->P.data()).lazyProduct(dx_next);
   }
 
+  /// Feedback gain K = -L^{-T} W (NU x NX; K is resized if needed) from this stage's
+  /// fixed-size factorisation.
+  static void gain(const IpmStage& st, Eigen::MatrixXd& K) {
+    K.resize(NU, NX);
+    const Eigen::Map<const MatVV> M(st.M.data());
+    Eigen::Map<Eigen::Matrix<double, NU, NX>> Km(K.data());
+    Km = -M.template block<NU, NX>(0, NU);
+    for (int c = 0; c < NX; ++c) {
+      auto column = Km.col(c);
+      upperSolveTransposed(M, st.l_diag_inv.data(), column);
+    }
+  }
+
   /// rs = g + H v + BA' pi (the stage's own terms of the stationarity residual) and, with the
   /// next stage's state x_next, rb = bc + BA v - x_next.
   [[gnu::flatten]] static void residuals(IpmStage& st, const double* x_next) {

@@ -90,6 +90,7 @@ struct IpmStage {
   // factor L of Ruu, its input-state block W = L^{-1} Mux; P = Mxx - W'W.
   Eigen::MatrixXd M, PBA, P, WG, Mc;
   Eigen::VectorXd l_diag_inv;  ///< nu: 1 / diag(L) (fixed-size kernels only)
+  bool fixed_factor = false;   ///< the last factorisation of this stage used the fixed-size kernels
   Eigen::VectorXd p, pb, gt, vc, yc;
 
   /// Sizes all storage for `d`; on the first stage nvf excludes the (fixed) state.

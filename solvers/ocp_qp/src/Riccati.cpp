@@ -47,7 +47,8 @@ int factorizeRiccati(IpmData& data, double reg, double reg_rel, bool with_stage0
     const int nu = st.dims.nu;
     const int nxf = nf - nu;
     assembleStageMatrix(st, nf, reg);
-    if (k < N && nf == st.nv && data.fixed_size_kernels && isFixedShape(st)) {
+    st.fixed_factor = k < N && nf == st.nv && data.fixed_size_kernels && isFixedShape(st);
+    if (st.fixed_factor) {
       if (!ContactShapeStage::factorize(st, &data.stages[k + 1].P, reg_rel)) return k;
       continue;
     }
@@ -139,6 +140,10 @@ void solveRiccati(IpmData& data) {
 }
 
 void riccatiGain(const IpmStage& st, Eigen::MatrixXd& K) {
+  if (st.fixed_factor) {
+    ContactShapeStage::gain(st, K);
+    return;
+  }
   const int nu = st.dims.nu, nx = st.dims.nx;
   K = -st.M.block(0, nu, nu, nx);
   st.M.topLeftCorner(nu, nu).triangularView<Eigen::Lower>().transpose().solveInPlace(K);
