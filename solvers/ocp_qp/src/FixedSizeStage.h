@@ -8,10 +8,13 @@
 // general ones when (nu, nx) is one of the instantiated shapes (see isFixedShape). They work on
 // the same storage as the general code, through maps with compile-time sizes, so that Eigen
 // unrolls and vectorises the small products instead of going through its blocked, packing
-// matrix-product path. The results equal those of the general kernels up to rounding, and the
-// stage storage afterwards has the layout the general code expects (L in the lower triangle of
-// M's input block, W in M's input-state block, P full and symmetric). They also read BAt = BA',
-// which loadStage stores for stages of a fixed shape.
+// matrix-product path; only lower triangles of symmetric blocks are formed, and columns of BA
+// that are identically zero (inputs of a foot in swing) are skipped. The results equal those of
+// the general kernels up to rounding, and the stage storage afterwards has the layout the
+// general code expects (L in the lower triangle of M's input block, W in M's input-state block,
+// P full and symmetric). In addition the factorisation leaves L' in the strictly upper triangle
+// of M's input block and 1 / diag(L) in l_diag_inv for the solves, and sets fixed_factor. The
+// kernels also read BAt = BA', which loadStage stores for stages of a fixed shape.
 
 #include <cmath>
 
