@@ -415,15 +415,21 @@ TEST_F(ContactForceTest, PushesFromAnotherThreadNeverBreakACycle) {
   const std::vector<std::shared_ptr<ModeSchedule>> schedules{standSchedule(), trotSchedule()};
 
   std::atomic<bool> stop{false};
+  std::atomic<size_t> pushes{0};
   std::thread host([&] {
     for (size_t i = 0; !stop.load(); ++i) {
       optimizer->update_trajectory_reference(sets[i % sets.size()]);
       optimizer->update_mode_schedule(schedules[i % schedules.size()]);
+      pushes = i + 1;
       std::this_thread::yield();
     }
   });
   int laws = 0;
   for (int cycle = 0; cycle < 60; ++cycle) {
+    // Each cycle follows at least one push, so that a host thread left without the processor
+    // cannot keep one set (say, the null one) in place for every cycle.
+    const size_t seen = pushes.load();
+    while (pushes.load() == seen) std::this_thread::yield();
     std::shared_ptr<CtrlData> law;
     EXPECT_NO_THROW(law = optimizer->optimize());
     if (law) {
