@@ -57,18 +57,26 @@ bool ActiveSetPolish::solveActiveSet(const ReducedQp& qp, double regularization)
   // Regularised quasi-definite KKT matrix (lower triangle).
   const double rho = regularization * std::max(1.0, qp.P_norm);
   const double delta = kDualRegularization * std::max(1.0, qp.G_norm * qp.G_norm);
-  K_.topLeftCorner(p_, p_) = qp.P;
-  K_.topLeftCorner(p_, p_).diagonal().array() += rho;
+  // The leading block P + rho I is the same for every active set: it is factorised on the
+  // first call of a run, and later calls only extend the factor by the active rows.
+  if (!p_block_factored_) {
+    K_.topLeftCorner(p_, p_) = qp.P;
+    K_.topLeftCorner(p_, p_).diagonal().array() += rho;
+    if (!quasiDefiniteLdlt(K_, p_, d_, scratch_)) return false;
+    p_block_factored_ = true;
+  }
   K_.block(p_, 0, k_, p_) = GA_.topRows(k_);
   K_.block(p_, p_, k_, k_).setZero();
   K_.block(p_, p_, k_, k_).diagonal().setConstant(-delta);
-  if (!quasiDefiniteLdlt(K_, size, d_, scratch_)) return false;
+  if (!quasiDefiniteLdlt(K_, size, d_, scratch_, p_)) return false;
 
   rhs_.head(p_) = -qp.q;
   sol_.head(size) = rhs_.head(size);
   quasiDefiniteLdltSolve(K_, size, d_, sol_.head(size));
-  // Iterative refinement until the residual reaches rounding level or stops shrinking.
-  const double rhs_norm = maxAbs(rhs_.head(size));
+  // Iterative refinement until the residual reaches the rounding level of the products K x
+  // (or of the right-hand side) or stops shrinking.
+  const double product_norm = std::max(qp.P_norm, qp.G_norm) * maxAbs(sol_.head(size));
+  const double rhs_norm = std::max(maxAbs(rhs_.head(size)), product_norm);
   double previous = std::numeric_limits<double>::infinity();
   for (int step = 0; step < kMaxRefinementSteps; ++step) {
     multiplyKkt(qp, sol_, res_);
@@ -107,6 +115,7 @@ bool ActiveSetPolish::run(const ReducedQp& qp, const InteriorPoint& ipm, double 
     side_[i] = upper && (!lower || zu[i] >= zl[i]) ? 1 : (lower ? -1 : 0);
   }
 
+  p_block_factored_ = false;
   for (int attempt = 0; attempt <= kMaxCorrections; ++attempt) {
     if (!solveActiveSet(qp, regularization)) return false;
     const auto y_new = sol_.head(p_);

@@ -39,10 +39,11 @@ class ActiveSetPolish {
   void multiplyKkt(const ReducedQp& qp, const Eigen::VectorXd& v, Eigen::VectorXd& out);
 
   Eigen::Index p_ = 0, m_ = 0, k_ = 0;
-  Eigen::VectorXi side_;        ///< per row: +1 upper active, -1 lower active, 0 inactive
-  Eigen::VectorXi active_row_;  ///< row of each active constraint (first k_ used)
-  Eigen::MatrixXd K_;           ///< factor storage, (p + m) square
-  Eigen::MatrixXd GA_;          ///< active rows of G, m x p (first k_ used)
+  bool p_block_factored_ = false;  ///< K_ holds the factor of P + rho I (this run)
+  Eigen::VectorXi side_;           ///< per row: +1 upper active, -1 lower active, 0 inactive
+  Eigen::VectorXi active_row_;     ///< row of each active constraint (first k_ used)
+  Eigen::MatrixXd K_;              ///< factor storage, (p + m) square
+  Eigen::MatrixXd GA_;             ///< active rows of G, m x p (first k_ used)
   Eigen::VectorXd d_, scratch_, rhs_, sol_, res_, corr_, work_p_, Gy_;
 };
 

@@ -52,7 +52,12 @@ bool InteriorPoint::factorize(const ReducedQp& qp, const Eigen::ArrayXd& w) {
   N_ = qp.P;
   if (m_ > 0) {
     GW_.noalias() = w.sqrt().matrix().asDiagonal() * qp.G;
-    N_.selfadjointView<Eigen::Lower>().rankUpdate(GW_.transpose());
+    // Lower triangle of G'WG column by column: dot products of contiguous columns of GW_ (for
+    // these sizes faster than a blocked rank update, which packs its operands first).
+    for (Eigen::Index j = 0; j < p_; ++j) {
+      const auto gw_j = GW_.col(j);
+      for (Eigen::Index i = j; i < p_; ++i) N_(i, j) += GW_.col(i).dot(gw_j);
+    }
   }
   const double limit = kMaxRegularization * std::max(1.0, qp.P_norm);
   for (regularization_ = base_regularization_; regularization_ <= limit; regularization_ *= 100.0) {

@@ -25,16 +25,16 @@ Eigen::Index NullSpaceElimination::eliminate(double rank_tolerance) {
   col_order_ = Eigen::VectorXi::LinSpaced(n, 0, static_cast<int>(n) - 1);
   double first_pivot = 0.0;
   for (Eigen::Index k = 0; k < std::min(m, n); ++k) {
-    // Largest remaining entry: the column first (vectorised), then its row.
+    // Largest remaining entry: the row first (vectorised), then its column.
     double best = 0.0;
     Eigen::Index best_row = k, best_col = k;
-    for (Eigen::Index j = k; j < n; ++j) {
-      const double a = LU_.col(j).segment(k, m - k).cwiseAbs().maxCoeff();
-      if (a > best) best = a, best_col = j;
+    for (Eigen::Index i = k; i < m; ++i) {
+      const double a = LU_.row(i).tail(n - k).cwiseAbs().maxCoeff();
+      if (a > best) best = a, best_row = i;
     }
     if (best > 0.0) {
-      LU_.col(best_col).segment(k, m - k).cwiseAbs().maxCoeff(&best_row);
-      best_row += k;
+      LU_.row(best_row).tail(n - k).cwiseAbs().maxCoeff(&best_col);
+      best_col += k;
     }
     if (k == 0) first_pivot = best;
     if (!(best > rank_tolerance * first_pivot) || best == 0.0) return k;
@@ -48,9 +48,13 @@ Eigen::Index NullSpaceElimination::eliminate(double rank_tolerance) {
     }
     const Eigen::Index below = m - k - 1;
     if (below == 0) continue;
-    auto l = LU_.col(k).segment(k + 1, below);
-    l /= LU_(k, k);
-    for (Eigen::Index j = k + 1; j < n; ++j) LU_.col(j).segment(k + 1, below) -= LU_(k, j) * l;
+    const double pivot = LU_(k, k);
+    const auto pivot_row = LU_.row(k).tail(n - k - 1);
+    for (Eigen::Index i = k + 1; i < m; ++i) {
+      const double l_ik = LU_(i, k) / pivot;
+      LU_(i, k) = l_ik;
+      LU_.row(i).tail(n - k - 1) -= l_ik * pivot_row;
+    }
   }
   return std::min(m, n);
 }

@@ -48,7 +48,9 @@ class NullSpaceElimination {
   /// Complete-pivoting elimination of LU_ in place; returns the rank.
   Eigen::Index eliminate(double rank_tolerance);
 
-  Eigen::MatrixXd LU_;         ///< m x n: L below the diagonal, U on and above
+  /// m x n: L below the diagonal, U on and above. Row-major: the elimination sweeps rows of
+  /// length n, much longer than the columns (m < n), so the inner loops are long and contiguous.
+  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> LU_;
   Eigen::VectorXi row_order_;  ///< row i of P A is row row_order_[i] of A
   Eigen::VectorXi col_order_;  ///< column j of A Pi is column col_order_[j] of A
   Eigen::MatrixXd T_;          ///< r x (n - r)
