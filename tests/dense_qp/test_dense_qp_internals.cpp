@@ -179,5 +179,42 @@ TEST(DenseFactorisations, QuasiDefiniteLdltSolvesKktSystems) {
   EXPECT_EQ((d.head(size).array() < 0).count(), k);
 }
 
+TEST(DenseFactorisations, QuasiDefiniteLdltExtendsAFactoredLeadingBlock) {
+  std::mt19937 rng(10);
+  const int p = 8, size = p + 6;
+  const Eigen::MatrixXd B = gaussianMatrix(rng, p, p);
+  const Eigen::MatrixXd P = B * B.transpose() + 1e-3 * Eigen::MatrixXd::Identity(p, p);
+  Eigen::MatrixXd factor = Eigen::MatrixXd::Zero(size, size);
+  Eigen::VectorXd d(size), scratch(size);
+  factor.topLeftCorner(p, p) = P;
+  ASSERT_TRUE(quasiDefiniteLdlt(factor, p, d, scratch));
+  // Two different sets of trailing rows on the same factored leading block, each checked
+  // against a factorisation of the whole matrix from scratch.
+  for (int k : {4, 6}) {
+    const int n = p + k;
+    Eigen::MatrixXd K = Eigen::MatrixXd::Zero(n, n);
+    K.topLeftCorner(p, p) = P;
+    const Eigen::MatrixXd G = gaussianMatrix(rng, k, p);
+    K.bottomLeftCorner(k, p) = G;
+    K.topRightCorner(p, k) = G.transpose();
+    K.bottomRightCorner(k, k) = -1e-6 * Eigen::MatrixXd::Identity(k, k);
+    factor.block(p, 0, k, p) = G;
+    factor.block(p, p, k, k) = K.bottomRightCorner(k, k);
+    ASSERT_TRUE(quasiDefiniteLdlt(factor, n, d, scratch, p));
+    Eigen::MatrixXd full = K;
+    Eigen::VectorXd d_full(n), scratch_full(n);
+    ASSERT_TRUE(quasiDefiniteLdlt(full, n, d_full, scratch_full));
+    EXPECT_LE((d.head(n) - d_full).cwiseAbs().maxCoeff(), 1e-9 * d_full.cwiseAbs().maxCoeff());
+    const Eigen::MatrixXd L_ext = factor.topLeftCorner(n, n).triangularView<Eigen::StrictlyLower>();
+    const Eigen::MatrixXd L_full = full.triangularView<Eigen::StrictlyLower>();
+    EXPECT_LE((L_ext - L_full).cwiseAbs().maxCoeff(),
+              1e-9 * std::max(1.0, L_full.cwiseAbs().maxCoeff()));
+    const Eigen::VectorXd rhs = gaussianMatrix(rng, n, 1);
+    Eigen::VectorXd x = rhs;
+    quasiDefiniteLdltSolve(factor, n, d, x);
+    EXPECT_LE((K * x - rhs).cwiseAbs().maxCoeff(), 1e-8);
+  }
+}
+
 }  // namespace
 }  // namespace velmora::dense_qp::internal
