@@ -1,11 +1,5 @@
 // Construction, parameters, inputs and the orientation error of the contact force optimiser.
 
-// GCC 12 reports false positives inside Eigen's AVX-512 kernels once they are inlined into test
-// bodies (GCC bug 105593: "__Y may be used uninitialized"; partial-packet loads on small fixed
-// vectors flagged by -Warray-bounds). They must be silenced before Eigen is included.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Warray-bounds"
-
 #include <boost/property_tree/exceptions.hpp>
 #include <boost/property_tree/info_parser.hpp>
 #include <cmath>

@@ -1,12 +1,6 @@
 // One optimisation: missing inputs, warm start, solver failure, and the physics of the optimal
 // forces and of the body-acceleration law on the bundled robot.
 
-// GCC 12 reports false positives inside Eigen's AVX-512 kernels once they are inlined into test
-// bodies (GCC bug 105593: "__Y may be used uninitialized"; partial-packet loads on small fixed
-// vectors flagged by -Warray-bounds). They must be silenced before Eigen is included.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Warray-bounds"
-
 #include <Eigen/Eigenvalues>
 #include <atomic>
 #include <thread>

@@ -2,12 +2,6 @@
 // the physics they encode (cross products, mass, gravity) rather than against the code's own
 // formulas.
 
-// GCC 12 reports false positives inside Eigen's AVX-512 kernels once they are inlined into test
-// bodies (GCC bug 105593: "__Y may be used uninitialized"; partial-packet loads on small fixed
-// vectors flagged by -Warray-bounds). They must be silenced before Eigen is included.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Warray-bounds"
-
 #include "ContactForceTestSupport.h"
 
 namespace velmora::test {

@@ -4,14 +4,6 @@
 // world-aligned foot Jacobians in foot order; spatial vectors are linear first; the base task
 // lives in the base's own axes, foot tasks in world-parallel axes.
 
-// GCC 12 reports false positives inside Eigen's AVX-512 kernels under -march=native (GCC bug
-// 105593: "__Y may be used uninitialized"; partial-packet loads of small fixed vectors flagged by
-// -Warray-bounds). They point into the compiler's headers; silence them before Eigen is included.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#endif
-
 #include "control/WholeBodyController.h"
 
 #include <cmath>

@@ -1,9 +1,3 @@
-// GCC 12 reports '__Y may be used uninitialized' inside its own AVX-512 intrinsics wherever
-// Eigen reduces a packet under -march=native (GCC bug 105593); silence only that false positive.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include "core/optimization/MathematicalProgram.h"
 
 #include <cmath>
