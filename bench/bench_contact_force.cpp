@@ -19,6 +19,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <rosgraph_msgs/msg/clock.hpp>
 
+#include "../tests/BundledRobot.h"
 #include "common/ModeSchedule.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/ContactForceOptimization.h"
@@ -30,9 +31,7 @@
 namespace velmora {
 namespace {
 
-std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
+using test::kestrelFile;
 
 /// The bundled robot standing, a node on simulation time and a contact force optimiser. Each
 /// `cycle(i)` is period i of the running controller: the clock advanced by i periods, a trot

@@ -11,6 +11,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <rosgraph_msgs/msg/clock.hpp>
 
+#include "../tests/BundledRobot.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/SwingOptimization.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
@@ -20,9 +21,7 @@
 namespace velmora {
 namespace {
 
-std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
+using test::kestrelFile;
 
 /// The bundled robot, a node on simulation time and a swing optimiser tracking a 1 s joint
 /// reference (every joint on a 0.2 rad, 1 Hz sine around the nominal pose).

@@ -2,14 +2,6 @@
 // bundled robot, standing on four feet and trotting. Every iteration gets a different measured
 // state from a precomputed set (a slow sway with joint motion), as the running controller does.
 
-// GCC 12 reports false positives inside Eigen's AVX-512 kernels under -march=native (GCC bug
-// 105593: "__Y may be used uninitialized"; partial-packet loads of small fixed vectors flagged by
-// -Warray-bounds). They point into the compiler's headers; silence them before Eigen is included.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#endif
-
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -20,6 +12,7 @@
 
 #include <rclcpp/rclcpp.hpp>
 
+#include "../tests/BundledRobot.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/WholeBodyController.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
@@ -29,9 +22,7 @@
 namespace velmora {
 namespace {
 
-std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
+using test::kestrelFile;
 
 std::shared_ptr<CubicSplineTrajectory> holdAt(const vector3_t& value, double now_s) {
   return std::make_shared<CubicSplineTrajectory>(

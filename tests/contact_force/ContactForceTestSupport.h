@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BundledRobot.h"
 #include "common/ModeSchedule.h"
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
@@ -35,10 +36,6 @@ struct ContactForceOptimizationTestAccess {
 };
 
 namespace test {
-
-inline std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
 
 /// Redirects a stream into a string for the lifetime of the object.
 class CaptureStream {

@@ -22,6 +22,7 @@
 
 #include <rclcpp/rclcpp.hpp>
 
+#include "BundledRobot.h"
 #include "common/ModeSchedule.h"
 #include "common/TrajectoriesBuffer.h"
 #include "communication/msg/actuator_cmds.hpp"
@@ -36,15 +37,13 @@ namespace velmora::motion_test {
 using ActuatorCmds = communication::msg::ActuatorCmds;
 using namespace std::chrono_literals;
 
-inline std::string robotFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
+using test::kestrelFile;
 
 /// The bundled parameter file with the line of `key` replaced by "key value" (the file is
 /// otherwise unchanged); returns the path of the copy.
 inline std::string paramsWith(const std::string& key, const std::string& value,
                               const std::string& tag) {
-  std::ifstream in(robotFile("params.info"));
+  std::ifstream in(kestrelFile("params.info"));
   std::ostringstream out;
   std::string line;
   bool replaced = false;
@@ -163,13 +162,13 @@ class MotionTest : public ::testing::Test {
   void SetUp() override {
     rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
     node = std::make_shared<rclcpp::Node>("host");
-    model = std::make_shared<PinocchioInterface>(robotFile("robot.urdf"));
-    info = std::make_shared<ModelInfo>(loadModelInfo(robotFile("description.info"), *model));
+    model = std::make_shared<PinocchioInterface>(kestrelFile("robot.urdf"));
+    info = std::make_shared<ModelInfo>(loadModelInfo(kestrelFile("description.info"), *model));
   }
   void TearDown() override { rclcpp::shutdown(); }
 
   std::unique_ptr<MotionController> makeController(
-      const std::string& prefix = "", const std::string& params = robotFile("params.info")) {
+      const std::string& prefix = "", const std::string& params = kestrelFile("params.info")) {
     return std::make_unique<MotionController>(node, info, model, params, prefix);
   }
 

@@ -195,7 +195,7 @@ TEST_F(MotionTest, FailingConstructionLeavesNoThreadBehind) {
                     "motion_malformed.info");
   // A missing key of the whole-body controller: found only after the contact force optimiser
   // has read the file successfully.
-  std::ifstream bundled(robotFile("params.info"));
+  std::ifstream bundled(kestrelFile("params.info"));
   std::string text((std::istreambuf_iterator<char>(bundled)), std::istreambuf_iterator<char>());
   const auto gain = text.find("feedback_gain");
   ASSERT_NE(gain, std::string::npos);
@@ -205,18 +205,18 @@ TEST_F(MotionTest, FailingConstructionLeavesNoThreadBehind) {
   auto crowded = std::make_shared<ModelInfo>(*info);
   while (crowded->joints_name.size() < 31) crowded->joints_name.push_back("extra_joint");
   try {
-    MotionController controller(node, crowded, model, robotFile("params.info"), "");
+    MotionController controller(node, crowded, model, kestrelFile("params.info"), "");
     ADD_FAILURE() << "31 joints accepted";
   } catch (const std::invalid_argument& error) {
     EXPECT_NE(std::string(error.what()).find("31"), std::string::npos) << error.what();
   }
   EXPECT_EQ(threadCount(), threads_before);
 
-  EXPECT_THROW(MotionController(node, nullptr, model, robotFile("params.info"), ""),
+  EXPECT_THROW(MotionController(node, nullptr, model, kestrelFile("params.info"), ""),
                std::invalid_argument);
-  EXPECT_THROW(MotionController(node, info, nullptr, robotFile("params.info"), ""),
+  EXPECT_THROW(MotionController(node, info, nullptr, kestrelFile("params.info"), ""),
                std::invalid_argument);
-  EXPECT_THROW(MotionController(nullptr, info, model, robotFile("params.info"), ""),
+  EXPECT_THROW(MotionController(nullptr, info, model, kestrelFile("params.info"), ""),
                std::invalid_argument);
   EXPECT_EQ(threadCount(), threads_before);
 

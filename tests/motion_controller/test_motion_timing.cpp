@@ -78,9 +78,9 @@ PacedWorkload runPacedWorkload(
     const std::shared_ptr<vector_t>& qvel, const std::shared_ptr<ModeSchedule>& schedule,
     const std::shared_ptr<const TrajectoriesBuffer>& refs, std::chrono::milliseconds duration) {
   auto cfo = std::make_shared<ContactForceOptimization>(node, info, model);
-  cfo->loadParamsSetting(robotFile("params.info"), false);
+  cfo->loadParamsSetting(kestrelFile("params.info"), false);
   auto wbc = std::make_shared<WholeBodyController>(node, info, model);
-  wbc->loadParamsSetting(robotFile("params.info"), false);
+  wbc->loadParamsSetting(kestrelFile("params.info"), false);
   Buffer<std::shared_ptr<CtrlData>> law;
   PacedWorkload result;
   std::atomic<bool> stop{false};

@@ -111,6 +111,19 @@ void ContactForceProblem::build(int N, double t_s, const Eigen::Vector3d& rpy,
   }
 }
 
+OcpQpIpmSolverSettings contactForceSettings() {
+  OcpQpIpmSolverSettings s;
+  s.mode = SolverMode::Speed;
+  s.iter_max = 30;
+  s.alpha_min = 1e-8;
+  s.mu0 = 100.0;
+  s.tol_stat = s.tol_eq = s.tol_ineq = s.tol_comp = 1e-4;
+  s.reg_prim = 1e-12;
+  s.pred_corr = 1;
+  s.split_step = 1;
+  return s;
+}
+
 Eigen::VectorXd propagate(const OcpQp& stage0, const Eigen::VectorXd& x0, const Eigen::VectorXd& u0,
                           const Eigen::VectorXd& disturbance) {
   return stage0.A * x0 + stage0.B * u0 + stage0.b + disturbance;

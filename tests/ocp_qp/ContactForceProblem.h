@@ -11,6 +11,7 @@
 #include <Eigen/Dense>
 
 #include "ocp_qp/OcpQp.h"
+#include "ocp_qp/OcpQpIpmSolverSettings.h"
 #include "ocp_qp/OcpQpSolution.h"
 
 namespace velmora::ocp_qp::test {
@@ -36,6 +37,9 @@ struct ContactForceProblem {
   void build(int N, double t_s, const Eigen::Vector3d& rpy,
              const std::vector<OcpQpSolution>& previous, std::vector<OcpQp>& qp) const;
 };
+
+/// The contact-force optimiser's solver settings (Speed mode, 30 iterations, tolerances 1e-4).
+OcpQpIpmSolverSettings contactForceSettings();
 
 /// The next initial error state: stage 0's dynamics applied to (x0, u0) plus `disturbance`.
 Eigen::VectorXd propagate(const OcpQp& stage0, const Eigen::VectorXd& x0, const Eigen::VectorXd& u0,

@@ -18,20 +18,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// The contact-force optimiser's settings.
-OcpQpIpmSolverSettings contactForceSettings() {
-  OcpQpIpmSolverSettings s;
-  s.mode = SolverMode::Speed;
-  s.iter_max = 30;
-  s.alpha_min = 1e-8;
-  s.mu0 = 100.0;
-  s.tol_stat = s.tol_eq = s.tol_ineq = s.tol_comp = 1e-4;
-  s.reg_prim = 1e-12;
-  s.pred_corr = 1;
-  s.split_step = 1;
-  return s;
-}
-
 Eigen::VectorXd disturbance(std::mt19937& rng, double scale) {
   std::normal_distribution<double> nd(0.0, 1.0);
   Eigen::VectorXd d(12);

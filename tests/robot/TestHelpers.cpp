@@ -12,10 +12,6 @@
 
 namespace velmora::test {
 
-std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
-
 std::string testDataFile(const std::string& name) {
   return std::string(VELMORA_ROBOT_TEST_DATA_DIR) + "/" + name;
 }

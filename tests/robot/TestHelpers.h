@@ -8,13 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "BundledRobot.h"
 #include "core/Types.h"
 #include "rigid_body/Model.h"
 
 namespace velmora::test {
 
-/// Path of a file of the bundled robot, e.g. kestrelFile("robot.urdf").
-std::string kestrelFile(const std::string& name);
 /// Path of a test data file of this folder.
 std::string testDataFile(const std::string& name);
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BundledRobot.h"
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "sim/GaitPlanner.h"
@@ -15,8 +16,8 @@ namespace velmora {
 namespace sim {
 namespace {
 
-const std::string kUrdf = std::string(VELMORA_ROBOTS_DIR) + "/kestrel/robot.urdf";
-const std::string kDescription = std::string(VELMORA_ROBOTS_DIR) + "/kestrel/description.info";
+const std::string kUrdf = test::kestrelFile("robot.urdf");
+const std::string kDescription = test::kestrelFile("description.info");
 
 class LegIkTest : public ::testing::Test {
  protected:

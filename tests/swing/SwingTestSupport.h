@@ -18,6 +18,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <rosgraph_msgs/msg/clock.hpp>
 
+#include "BundledRobot.h"
 #include "common/TrajectoriesBuffer.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
 #include "description/ModelInfoLoader.h"
@@ -25,10 +26,6 @@
 #include "pinocchio/PinocchioInterface.h"
 
 namespace velmora::test {
-
-inline std::string kestrelFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
 
 /// Effort limit of every revolute joint of a URDF, read straight from the file's text.
 inline std::map<std::string, double> urdfEffortLimits(const std::string& urdf_path) {

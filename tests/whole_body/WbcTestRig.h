@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <rclcpp/rclcpp.hpp>
 
+#include "BundledRobot.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/WholeBodyController.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
@@ -24,9 +25,7 @@
 
 namespace velmora::wbc_test {
 
-inline std::string robotFile(const std::string& name) {
-  return std::string(VELMORA_ROBOTS_DIR) + "/kestrel/" + name;
-}
+using test::kestrelFile;
 
 /// Diagonal entries of the matrices and the scalars of a whole-body parameter file.
 struct ParamValues {
@@ -95,10 +94,10 @@ inline std::shared_ptr<rclcpp::Node> makeNode() {
 /// Robot, node, controller and an independent model at the same state.
 class Rig {
  public:
-  explicit Rig(const std::string& param_file = robotFile("params.info"))
+  explicit Rig(const std::string& param_file = kestrelFile("params.info"))
       : node(makeNode()),
-        model(std::make_shared<PinocchioInterface>(robotFile("robot.urdf"))),
-        info(std::make_shared<ModelInfo>(loadModelInfo(robotFile("description.info"), *model))),
+        model(std::make_shared<PinocchioInterface>(kestrelFile("robot.urdf"))),
+        info(std::make_shared<ModelInfo>(loadModelInfo(kestrelFile("description.info"), *model))),
         wbc(std::make_shared<WholeBodyController>(node, info, model)) {
     wbc->loadParamsSetting(param_file, false);
     setState(standingQpos(), vector_t::Zero(model->Nv()));

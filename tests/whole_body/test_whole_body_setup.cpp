@@ -42,8 +42,8 @@ TEST(WholeBodySetup, RejectsEmptyPointersAndOtherFootCounts) {
 
 TEST(WholeBodySetup, ConstructionDefaultsBeforeParameters) {
   auto node = makeNode();
-  auto model = std::make_shared<PinocchioInterface>(robotFile("robot.urdf"));
-  auto info = std::make_shared<ModelInfo>(loadModelInfo(robotFile("description.info"), *model));
+  auto model = std::make_shared<PinocchioInterface>(kestrelFile("robot.urdf"));
+  auto info = std::make_shared<ModelInfo>(loadModelInfo(kestrelFile("description.info"), *model));
   WholeBodyController wbc(node, info, model);
   EXPECT_DOUBLE_EQ(wbc.dt(), 0.002);
   EXPECT_EQ(wbc.weighedTaskBlock().name(), "default");
@@ -187,7 +187,7 @@ TEST(WholeBodySetup, VelocityDimensionMismatchThrowsEveryCycle) {
   auto eleven_joints = std::make_shared<ModelInfo>(*rig.info);
   eleven_joints->joints_name.pop_back();  // nv = 18 = nJ + 7
   WholeBodyController wbc(rig.node, eleven_joints, rig.model);
-  wbc.loadParamsSetting(robotFile("params.info"), false);
+  wbc.loadParamsSetting(kestrelFile("params.info"), false);
   wbc.update_mode(15);
   wbc.update_control_data(Rig::constantPolicy(vector6_t::Zero()));
   for (int cycle = 0; cycle < 2; ++cycle) {
