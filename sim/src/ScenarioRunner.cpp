@@ -264,7 +264,6 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   std::mutex command_mutex;
   std::shared_ptr<const communication::msg::ActuatorCmds> latest_command;
   size_t messages = 0;
-  std::vector<double> arrival_gaps_ms;
   auto subscription = node->create_subscription<communication::msg::ActuatorCmds>(
       "actuators_cmds", rclcpp::QoS(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data),
       [&](std::shared_ptr<const communication::msg::ActuatorCmds> message) {
