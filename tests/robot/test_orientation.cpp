@@ -146,5 +146,21 @@ TEST_F(OrientationTest, JacobianDerivativeMatchesFiniteDifferences) {
   }
 }
 
+// Two orientations 0.1 rad apart in yaw across the wrap at +-pi give a small error; an ordinary
+// error, even one near a half-turn, is left as it is; a large one loses a full turn only on the
+// axes beyond pi.
+TEST_F(OrientationTest, EulerAngleErrorUndoesOnlyAWrap) {
+  const vector3_t rpy(0.1, -0.2, M_PI - 0.05);
+  const vector3_t rpy_wrapped(0.1, -0.2, -M_PI + 0.05);
+  const vector3_t across_wrap = eulerAngleError(rpy, rpy_wrapped + vector3_t(0.01, 0.0, 0.0));
+  EXPECT_TRUE(across_wrap.isApprox(vector3_t(-0.01, 0.0, -0.1), 1e-12)) << across_wrap.transpose();
+
+  const vector3_t ordinary(0.5, -0.4, 3.0);
+  EXPECT_TRUE(eulerAngleError(ordinary, vector3_t::Zero()).isApprox(ordinary, 0.0));
+  const vector3_t large_pair(-3.1, 0.0, 4.0);  // norm above 3 pi / 2: only yaw is beyond pi
+  EXPECT_TRUE(eulerAngleError(large_pair, vector3_t::Zero())
+                  .isApprox(vector3_t(-3.1, 0.0, 4.0 - 2.0 * M_PI), 1e-12));
+}
+
 }  // namespace
 }  // namespace velmora::test

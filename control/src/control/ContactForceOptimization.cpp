@@ -33,7 +33,6 @@ constexpr int kStateDim = 12;
 constexpr scalar_t kMaxNormalForce = 400.0;  // N, every foot in stance
 constexpr scalar_t kInputWeight = 1e-4;      // weight of |u - f_des|^2
 constexpr scalar_t kTerminalWeightScale = 100.0;
-constexpr scalar_t kWrapThreshold = 4.71238898038469;  // 3 pi / 2
 
 bool all_finite(const std::vector<ocp_qp::OcpQpSolution>& solution) {
   for (const auto& stage : solution) {
@@ -129,15 +128,7 @@ void ContactForceOptimization::update_state(std::shared_ptr<vector_t> qpos_ptr,
 
 vector3_t ContactForceOptimization::compute_euler_angle_err(const vector3_t& rpy_m,
                                                             const vector3_t& rpy_d) const {
-  vector3_t rpy_err = rpy_m - rpy_d;
-  if (rpy_err.norm() > kWrapThreshold) {
-    for (int i = 0; i < 3; ++i) {
-      if (std::abs(rpy_err(i)) > M_PI) {
-        rpy_err(i) += rpy_err(i) > 0.0 ? -2.0 * M_PI : 2.0 * M_PI;
-      }
-    }
-  }
-  return rpy_err;
+  return eulerAngleError(rpy_m, rpy_d);
 }
 
 scalar_t ContactForceOptimization::stage_time(size_t k) const {

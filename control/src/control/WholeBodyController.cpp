@@ -135,18 +135,7 @@ void WholeBodyController::update_control_data(std::shared_ptr<CtrlData> data) {
 
 vector3_t WholeBodyController::compute_euler_angle_err(const vector3_t& rpy,
                                                        const vector3_t& rpy_ref) const {
-  constexpr scalar_t kPi = 3.141592653589793;
-  constexpr scalar_t kTwoPi = 6.283185307179586;
-  constexpr scalar_t kThreeHalvesPi = 4.71238898038469;
-  vector3_t err = rpy - rpy_ref;
-  if (err.norm() > kThreeHalvesPi) {
-    for (int k = 0; k < 3; ++k) {
-      if (std::abs(err(k)) > kPi) {
-        err(k) += err(k) > 0 ? -kTwoPi : kTwoPi;
-      }
-    }
-  }
-  return err;
+  return eulerAngleError(rpy, rpy_ref);
 }
 
 // ---------------------------------------------------------------------------------------------

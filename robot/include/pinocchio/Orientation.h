@@ -34,4 +34,9 @@ matrix3_t getJacobiFromOmegaToRPY(const vector3_t& rpy);
 /// dT/dt at roll-pitch-yaw `rpy` moving at `rpy_dot` [rad/s].
 matrix3_t getJacobiDotFromRPYToOmega(const vector3_t& rpy, const vector3_t& rpy_dot);
 
+/// Roll-pitch-yaw error `rpy - rpy_ref` [rad]. Only a large error (norm above 3 pi / 2, as
+/// after a wrap of one angle at +-pi) is corrected, by one full turn on each component whose
+/// magnitude exceeds pi; smaller errors are returned as they are.
+vector3_t eulerAngleError(const vector3_t& rpy, const vector3_t& rpy_ref);
+
 }  // namespace velmora

@@ -70,4 +70,15 @@ matrix3_t getJacobiDotFromRPYToOmega(const vector3_t& rpy, const vector3_t& rpy_
   return T_dot;
 }
 
+vector3_t eulerAngleError(const vector3_t& rpy, const vector3_t& rpy_ref) {
+  constexpr scalar_t kWrapThreshold = 1.5 * M_PI;
+  vector3_t err = rpy - rpy_ref;
+  if (err.norm() > kWrapThreshold) {
+    for (int i = 0; i < 3; ++i) {
+      if (std::abs(err(i)) > M_PI) err(i) += err(i) > 0.0 ? -2.0 * M_PI : 2.0 * M_PI;
+    }
+  }
+  return err;
+}
+
 }  // namespace velmora
