@@ -49,5 +49,17 @@ TEST(AlmostEq, NaNIsNeverEqual) {
   EXPECT_FALSE(almost_eq(1.0, nan, 1.0));
 }
 
+TEST(ClampOrLowerLimit, ClampsAndSendsNaNToTheLowerLimit) {
+  using numerics::clampOrLowerLimit;
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(clampOrLowerLimit(0.3, 0.01, 1.0), 0.3);
+  EXPECT_EQ(clampOrLowerLimit(0.01, 0.01, 1.0), 0.01);
+  EXPECT_EQ(clampOrLowerLimit(-5.0, 0.01, 1.0), 0.01);
+  EXPECT_EQ(clampOrLowerLimit(7.0, 0.01, 1.0), 1.0);
+  EXPECT_EQ(clampOrLowerLimit(inf, 0.01, 1.0), 1.0);
+  EXPECT_EQ(clampOrLowerLimit(-inf, 0.01, 1.0), 0.01);
+  EXPECT_EQ(clampOrLowerLimit(std::numeric_limits<double>::quiet_NaN(), 0.01, 1.0), 0.01);
+}
+
 }  // namespace
 }  // namespace velmora

@@ -23,6 +23,7 @@
 
 #include "common/MotionPhaseDefinition.h"
 #include "core/misc/LoadData.h"
+#include "core/misc/Numerics.h"
 #include "pinocchio/Orientation.h"
 
 namespace velmora {
@@ -89,10 +90,10 @@ void ContactForceOptimization::loadParamsSetting(const std::string& paramFile, b
   loadData::loadEigenMatrix(paramFile, "weights.force_optmization", weight_);
 
   loadData::loadCppDataType(paramFile, "friction_coefficient", mu_);
-  mu_ = mu_ > 0.01 ? std::min(mu_, 1.0) : 0.01;
+  mu_ = numerics::clampOrLowerLimit(mu_, 0.01, 1.0);
 
   loadData::loadCppDataType(paramFile, "force_optimization_dt", dt_);
-  dt_ = dt_ > 0.001 ? std::min(dt_, 0.5) : 0.001;
+  dt_ = numerics::clampOrLowerLimit(dt_, 0.001, 0.5);
 
   if (verbose) {
     std::cerr << "\n ------------ ForceOptimization Param ------------ \n";

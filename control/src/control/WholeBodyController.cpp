@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/misc/LoadData.h"
+#include "core/misc/Numerics.h"
 #include "core/optimization/MathematicalProgram.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
 #include "pinocchio/Orientation.h"
@@ -32,11 +33,6 @@ constexpr scalar_t kMaxSwingStep = 0.1;             // [m]
 constexpr scalar_t kMaxSwingVelocityStep = 0.5;     // [m/s]
 constexpr scalar_t kMaxLegJacobianCondition = 1e3;  // 1-norm condition of a usable leg Jacobian
 constexpr int kWarnThrottleMs = 1000;
-
-scalar_t clampOrLowerLimit(scalar_t value, scalar_t lower, scalar_t upper) {
-  // A NaN fails the comparison and becomes the lower limit.
-  return value > lower ? std::min(value, upper) : lower;
-}
 
 vector6_t spatial(const rigid_body::Motion& motion) {
   vector6_t v;
@@ -88,9 +84,9 @@ void WholeBodyController::loadParamsSetting(const std::string& param_file, bool 
   loadData::loadCppDataType(param_file, "weights.contact_force", weightContactForce_);
   frictionCoeff_ = 0.0;
   loadData::loadCppDataType(param_file, "friction_coefficient", frictionCoeff_);
-  frictionCoeff_ = clampOrLowerLimit(frictionCoeff_, 0.01, 1.0);
+  frictionCoeff_ = numerics::clampOrLowerLimit(frictionCoeff_, 0.01, 1.0);
   loadData::loadCppDataType(param_file, "wbc_dt", dt_);
-  dt_ = clampOrLowerLimit(dt_, 0.0002, 0.1);
+  dt_ = numerics::clampOrLowerLimit(dt_, 0.0002, 0.1);
   swingKp_.setZero(3, 3);
   loadData::loadEigenMatrix(param_file, "feedback_gain.leg_swing.kp", swingKp_);
   swingKd_.setZero(3, 3);

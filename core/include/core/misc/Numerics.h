@@ -1,6 +1,6 @@
 #pragma once
 
-// Floating-point comparisons.
+// Floating-point comparisons and clamping.
 
 #include <algorithm>
 #include <cmath>
@@ -20,6 +20,13 @@ bool almost_eq(T a, T b, T prec) {
   const T difference = std::abs(a - b);
   return difference <= std::min(std::abs(a), std::abs(b)) * prec ||
          difference < std::numeric_limits<T>::min();
+}
+
+/// `value` clamped to [lower, upper], where a NaN becomes `lower`: a parameter read from a file
+/// falls back to its lowest admissible value instead of carrying the NaN on.
+template <typename T>
+T clampOrLowerLimit(T value, T lower, T upper) {
+  return value > lower ? std::min(value, upper) : lower;
 }
 
 }  // namespace numerics
