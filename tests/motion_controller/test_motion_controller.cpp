@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <regex>
@@ -87,6 +88,7 @@ TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
 
   const std::vector<std::string> joints = info->joints_name;
   int64_t previous_stamp = -1;
+  size_t safe_messages = 0;
   for (const auto& message : messages) {
     EXPECT_EQ(message.header.frame_id, info->robot_name);
     ASSERT_EQ(
@@ -99,17 +101,31 @@ TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
     const int64_t stamp = rclcpp::Time(message.header.stamp).nanoseconds();
     EXPECT_GT(stamp, previous_stamp);  // a new stamp on every message
     previous_stamp = stamp;
+    // A whole-body cycle delayed beyond the command timeout on a loaded machine makes the
+    // publisher send the safe damping command for a period or two: allowed, but rare.
+    const bool safe =
+        std::all_of(message.kp.begin(), message.kp.end(), [](float kp) { return kp == 0.0f; }) &&
+        std::all_of(message.torque.begin(), message.torque.end(),
+                    [](float torque) { return torque == 0.0f; });
+    safe_messages += safe ? 1 : 0;
     for (size_t i = 0; i < joints.size(); ++i) {
       // Standing still on four feet: every joint is held where it is, with a positive
-      // stiffness and finite torque; pos is the standing joint position (wire order check).
+      // stiffness (zero only in the safe command) and finite torque; pos is the standing joint
+      // position (wire order check).
       EXPECT_NEAR(message.pos[i], info->joints_init_pos[static_cast<Eigen::Index>(i)], 1e-2)
           << joints[i];
+      if (safe) {
+        EXPECT_EQ(message.kd[i], 1.0f) << joints[i];
+        EXPECT_EQ(message.vel[i], 0.0f) << joints[i];
+        continue;
+      }
       EXPECT_GT(message.kp[i], 0.0f) << joints[i];
       EXPECT_GE(message.kd[i], 0.0f) << joints[i];
       EXPECT_NEAR(message.vel[i], 0.0f, 0.05f) << joints[i];
       EXPECT_TRUE(std::isfinite(message.torque[i])) << joints[i];
     }
   }
+  EXPECT_LT(static_cast<double>(safe_messages), 0.1 * static_cast<double>(messages.size()));
   // Every loop ran: its timing line reports a finite average.
   std::vector<std::string> storage;
   for (const char* label : kTimingLabels) {

@@ -188,6 +188,8 @@ class WholeBodyController {
   Buffer<std::shared_ptr<const TrajectoriesBuffer>> referenceTrajectoriesPtrBuffer_;
   /// The reference set of the cycle in progress (taken from the buffer once per cycle).
   std::shared_ptr<const TrajectoriesBuffer> cycle_references_;
+  /// Its foot position trajectories, copied out once per cycle.
+  TrajectoriesBuffer::trajectory_map_t cycle_foot_trajs_;
   /// The first trajectory of this cycle that gave a non-finite value (empty: none).
   std::string nonfinite_reference_;
   Buffer<size_t> mode_;

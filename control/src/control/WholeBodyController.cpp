@@ -330,7 +330,7 @@ MatrixDB WholeBodyController::step8() {
   if (!references) {
     return block;
   }
-  const auto foot_trajs = references->get_foot_pos_traj();
+  const TrajectoriesBuffer::trajectory_map_t& foot_trajs = cycle_foot_trajs_;
   if (nc_ == nFeet_ || foot_trajs.size() != nFeet_) {
     return block;
   }
@@ -461,6 +461,7 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
 
 bool WholeBodyController::takeReferences(std::string& problem) {
   cycle_references_ = referenceTrajectoriesPtrBuffer_.get();
+  cycle_foot_trajs_.clear();
   if (!cycle_references_) {
     return true;
   }
@@ -480,7 +481,8 @@ bool WholeBodyController::takeReferences(std::string& problem) {
       !check(cycle_references_->get_base_pos_ref_traj(), "base_pos_ref")) {
     return false;
   }
-  const auto foot_trajs = cycle_references_->get_foot_pos_traj();
+  cycle_foot_trajs_ = cycle_references_->get_foot_pos_traj();
+  const TrajectoriesBuffer::trajectory_map_t& foot_trajs = cycle_foot_trajs_;
   for (size_t i = 0; i < nFeet_; ++i) {
     const auto it = foot_trajs.find(modelInfo_.foot_name[i]);
     if (it != foot_trajs.end() && !check(it->second, "foot_pos", static_cast<int>(i))) {
@@ -597,7 +599,7 @@ void WholeBodyController::step10() {
   if (!references) {
     return;
   }
-  const auto foot_trajs = references->get_foot_pos_traj();
+  const TrajectoriesBuffer::trajectory_map_t& foot_trajs = cycle_foot_trajs_;
   const auto base_traj = references->get_base_pos_traj();
   if (foot_trajs.empty()) {
     return;
