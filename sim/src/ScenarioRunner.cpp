@@ -1,7 +1,9 @@
 #include "sim/ScenarioRunner.h"
 
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -20,8 +22,10 @@
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
+#include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
+#include "sim/StaleCommandGuard.h"
 
 namespace velmora {
 namespace sim {
@@ -35,6 +39,8 @@ constexpr double kSamplePeriod = 0.01;
 constexpr double kPushStart = 5.0;
 constexpr double kPushDuration = 0.1;
 constexpr double kPushForce = 50.0;
+/// Optimiser exceptions printed in a run (the rest are only counted).
+constexpr size_t kReportedExceptions = 5;
 /// Value of a figure the run cannot measure (written as null).
 constexpr double kNotMeasured = std::numeric_limits<double>::quiet_NaN();
 
@@ -74,6 +80,15 @@ builtin_interfaces::msg::Time toStamp(double t) {
 
 Gait gaitOf(const SimOptions& options) {
   return options.scenario == "stand" ? Gait::standing() : Gait::trot();
+}
+
+/// The velocity command of the run at simulation (or node) time `t`.
+VelocityCommand commandOf(const SimOptions& options, double t) {
+  if (options.scenario == "soak") {
+    const std::array<double, 3> c = soakCommandAt(t);
+    return VelocityCommand{c[0], c[1], c[2]};
+  }
+  return VelocityCommand{options.vx, options.vy, options.yaw_rate};
 }
 
 vector3_t pushAt(const SimOptions& options, double t) {
@@ -166,7 +181,19 @@ double millisecondsSince(Clock::time_point start) {
 /// Number of plant steps in one period (at least one).
 long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
 
-RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
+/// True when every value of `message` is finite.
+bool allFinite(const communication::msg::ActuatorCmds& message) {
+  for (const auto* values :
+       {&message.kp, &message.pos, &message.kd, &message.vel, &message.torque}) {
+    for (const float value : *values) {
+      if (!std::isfinite(value)) return false;
+    }
+  }
+  return true;
+}
+
+RunResult runLockstep(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
   const auto wall_start = Clock::now();
   const Robot robot = loadRobot(options);
   ensureRosContext();
@@ -191,8 +218,11 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
   }
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  VelocityCommand command = commandOf(options, 0.0);
+  planner.setCommand(gaitOf(options), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
+  FaultInjector faults(options.faults, options.fault_seed);
+  const StaleCommandGuard guard(wbc.dt());
 
   const long planner_steps = stepsPer(kPlannerPeriod);
   const long mpc_steps = stepsPer(cfo.dt());
@@ -201,43 +231,112 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
 
   Recorder recorder(options, progress);
   std::vector<double> mpc_ms, wbc_ms;
-  size_t messages = 0, mpc_failures = 0;
+  size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
+  size_t non_finite_messages = 0;
   std::shared_ptr<ModeSchedule> schedule;
   std::shared_ptr<const TrajectoriesBuffer> references;
+  // What the controller holds: the newest state the host pushed (and when), the newest body
+  // feedback law, the newest joint commands (and when they were computed).
+  vector_t state_qpos, state_qvel;
+  double state_time = -std::numeric_limits<double>::infinity();
   std::shared_ptr<CtrlData> policy;
+  bool policy_seen = false;
+  std::shared_ptr<const ActuatorCommands> commands;
+  double commands_time = -std::numeric_limits<double>::infinity();
+  // Messages on their way to the motor drivers: (arrival time, message), in sending order.
+  std::deque<std::pair<double, communication::msg::ActuatorCmds>> in_flight;
+  const auto countException = [&optimiser_exceptions, &progress, &options](const char* who,
+                                                                           const char* what) {
+    if (!options.quiet && optimiser_exceptions < kReportedExceptions) {
+      progress << "velmora_sim: " << who << " threw: " << what << std::endl;
+    }
+    ++optimiser_exceptions;
+  };
   for (long step = 0; step <= total_steps; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     publishClock(t);
-    auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
-    auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
+    const vector_t plant_qpos = plant.controllerQpos();
+    const vector_t plant_qvel = plant.controllerQvel();
     if (step % planner_steps == 0) {
-      const PlannerOutput plan = planner.plan(t, *qpos, *qvel);
+      const VelocityCommand wanted = commandOf(options, t);
+      if (wanted.vx != command.vx || wanted.vy != command.vy ||
+          wanted.yaw_rate != command.yaw_rate) {
+        command = wanted;
+        planner.setCommand(gaitOf(options), command);
+      }
+      const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
       schedule = plan.mode_schedule;
       references = plan.trajectories;
+      faults.alterPlan(t, schedule, references);
     }
-    if (step % mpc_steps == 0) {
+    const bool wbc_cycle = step % wbc_steps == 0;
+    if (faults.statePushed(t)) {
+      state_qpos = plant_qpos;
+      state_qvel = plant_qvel;
+      faults.measure(t, state_qpos);
+      if (wbc_cycle) faults.corruptConsumedState(t, state_qpos);
+      state_time = t;
+    }
+    if (step % mpc_steps == 0 && schedule) {
       const auto start = Clock::now();
-      cfo.update_state(qpos, qvel);
-      cfo.update_trajectory_reference(references);
-      cfo.update_mode_schedule(schedule);
-      auto result = cfo.optimize();
+      std::shared_ptr<CtrlData> result;
+      bool produced = true;
+      try {
+        cfo.update_state(std::make_shared<vector_t>(state_qpos),
+                         std::make_shared<vector_t>(state_qvel));
+        cfo.update_trajectory_reference(references);
+        cfo.update_mode_schedule(schedule);
+        result = cfo.optimize();
+      } catch (const std::exception& error) {
+        countException("the contact force optimisation", error.what());
+        produced = false;
+      }
       mpc_ms.push_back(millisecondsSince(start));
-      if (result) {
+      if (faults.failOptimisation(t)) result.reset();
+      // As the controller's loop: a cycle that throws leaves the last law in place; one that
+      // returns no law hands that on to the whole-body controller.
+      if (produced) {
         policy = result;
-      } else {
-        ++mpc_failures;
+        policy_seen = policy_seen || result != nullptr;
+        if (!result) ++mpc_failures;
       }
     }
-    if (step % wbc_steps == 0 && policy) {
+    if (wbc_cycle && policy_seen) {
       const auto start = Clock::now();
-      wbc.update_state(qpos, qvel);
-      wbc.update_trajectory_reference(references);
-      wbc.update_mode(schedule->getModeFromPhase(0.0));
-      wbc.update_control_data(policy);
-      const auto commands = wbc.optimize();
+      try {
+        wbc.update_state(std::make_shared<vector_t>(state_qpos),
+                         std::make_shared<vector_t>(state_qvel));
+        wbc.update_trajectory_reference(references);
+        wbc.update_mode(schedule->getModeFromPhase(0.0));
+        wbc.update_control_data(policy);
+        commands = wbc.optimize();
+        commands_time = t;
+      } catch (const std::exception& error) {
+        countException("the whole-body controller", error.what());
+      }
       wbc_ms.push_back(millisecondsSince(start));
-      plant.applyCommand(buildActuatorCmds(*robot.info, joint_names, *commands, node->now()));
+      // The publication: the newest commands while they and the state are fresh, otherwise
+      // the damping command on the measured joint positions.
+      communication::msg::ActuatorCmds message;
+      if (commands && guard.fresh(t, commands_time, state_time)) {
+        message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
+      } else if (commands) {
+        const vector_t joint_pos = state_qpos.tail(state_qpos.size() - 7);
+        message =
+            buildActuatorCmds(*robot.info, joint_names, guard.safeCommand(joint_pos), node->now());
+        ++safe_command_cycles;
+      }
+      if (commands && !faults.dropCommand(t)) {
+        in_flight.emplace_back(t + faults.commandDelay(t), std::move(message));
+      }
+    }
+    while (!in_flight.empty() && in_flight.front().first <= t + 1e-9) {
+      const communication::msg::ActuatorCmds& message = in_flight.front().second;
+      if (!allFinite(message)) ++non_finite_messages;
+      if (observer) observer(t, message);
+      plant.applyCommand(message);
       ++messages;
+      in_flight.pop_front();
     }
     if (recorder.observe(plant, planner, t, t, mpc_ms.empty() ? 0.0 : mpc_ms.back(),
                          wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
@@ -248,17 +347,25 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
     plant.step();
   }
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
-  return recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+  RunResult result =
+      recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+  result.report.faults = faults.records();
+  result.report.safe_command_cycles = safe_command_cycles;
+  result.report.optimiser_exceptions = optimiser_exceptions;
+  result.report.non_finite_messages = non_finite_messages;
+  return result;
 }
 
-RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
+RunResult runRealtime(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
   const auto wall_start = Clock::now();
   const Robot robot = loadRobot(options);
   ensureRosContext();
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  VelocityCommand command = commandOf(options, 0.0);
+  planner.setCommand(gaitOf(options), command);
 
   // Commands arrive through the topic, as a motor driver host would receive them.
   std::mutex command_mutex;
@@ -291,6 +398,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   vector_t shared_qvel = plant.controllerQvel();
   std::atomic<bool> host_running{true};
   std::mutex planner_mutex;
+  const double host_start = node->now().seconds();
   std::thread host([&] {
     auto next = Clock::now();
     while (host_running.load()) {
@@ -302,7 +410,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
       }
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
-        const PlannerOutput plan = planner.plan(node->now().seconds(), q, v);
+        const double now = node->now().seconds();
+        const VelocityCommand wanted = commandOf(options, now - host_start);
+        if (wanted.vx != command.vx || wanted.vy != command.vy ||
+            wanted.yaw_rate != command.yaw_rate) {
+          command = wanted;
+          planner.setCommand(gaitOf(options), command);
+        }
+        const PlannerOutput plan = planner.plan(now, q, v);
         controller->update_mode_schedule(plan.mode_schedule);
         controller->update_trajectory_reference(plan.trajectories);
       }
@@ -341,6 +456,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
         live = command->kp[i] != 0.0f || command->kd[i] != 0.0f || command->torque[i] != 0.0f;
       }
       if (live) {
+        if (observer) observer(t, *command);
         plant.applyCommand(*command);
       }
       applied = command;
@@ -374,8 +490,10 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
 
 }  // namespace
 
-RunResult runScenario(const SimOptions& options, std::ostream& progress) {
-  return options.lockstep ? runLockstep(options, progress) : runRealtime(options, progress);
+RunResult runScenario(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
+  return options.lockstep ? runLockstep(options, progress, observer)
+                          : runRealtime(options, progress, observer);
 }
 
 void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir) {
