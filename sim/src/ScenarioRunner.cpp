@@ -16,6 +16,7 @@
 
 #include "common/MotionPhaseDefinition.h"
 #include "control/ActuatorCmdsBuilder.h"
+#include "control/CommandWatchdog.h"
 #include "control/ContactForceOptimization.h"
 #include "control/MotionController.h"
 #include "control/WholeBodyController.h"
@@ -25,7 +26,6 @@
 #include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
-#include "sim/StaleCommandGuard.h"
 
 namespace velmora {
 namespace sim {
@@ -181,6 +181,16 @@ double millisecondsSince(Clock::time_point start) {
 /// Number of plant steps in one period (at least one).
 long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
 
+/// The stale-command limits of the parameter file (defaults for absent keys).
+CommandWatchdogLimits loadWatchdogLimits(const SimOptions& options, scalar_t wbc_dt) {
+  try {
+    return loadCommandWatchdogLimits(options.params, wbc_dt);
+  } catch (const std::exception& error) {
+    throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
+                     "': " + error.what());
+  }
+}
+
 /// True when every value of `message` is finite.
 bool allFinite(const communication::msg::ActuatorCmds& message) {
   for (const auto* values :
@@ -222,7 +232,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   planner.setCommand(gaitOf(options), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
   FaultInjector faults(options.faults, options.fault_seed);
-  const StaleCommandGuard guard(wbc.dt());
+  CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
   const long planner_steps = stepsPer(kPlannerPeriod);
   const long mpc_steps = stepsPer(cfo.dt());
@@ -318,12 +328,13 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       // The publication: the newest commands while they and the state are fresh, otherwise
       // the damping command on the measured joint positions.
       communication::msg::ActuatorCmds message;
-      if (commands && guard.fresh(t, commands_time, state_time)) {
+      if (commands && watchdog.check(t, commands_time, state_time).publish_commands) {
         message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
       } else if (commands) {
         const vector_t joint_pos = state_qpos.tail(state_qpos.size() - 7);
-        message =
-            buildActuatorCmds(*robot.info, joint_names, guard.safeCommand(joint_pos), node->now());
+        message = buildActuatorCmds(*robot.info, joint_names,
+                                    safeDampingCommand(joint_pos, watchdog.limits().damping_kd),
+                                    node->now());
         ++safe_command_cycles;
       }
       if (commands && !faults.dropCommand(t)) {

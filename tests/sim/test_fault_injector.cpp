@@ -1,4 +1,4 @@
-// The fault injector, its flag and the publication guard: fault windows and one-shot faults
+// The fault injector and its flag: fault windows and one-shot faults
 // against their stated times, the random faults against their stated rates (binomial and
 // Gaussian bounds) and seeds, the altered plans against the originals, the flag's error paths.
 
@@ -10,7 +10,6 @@
 
 #include "sim/FaultInjector.h"
 #include "sim/SimOptions.h"
-#include "sim/StaleCommandGuard.h"
 
 namespace velmora {
 namespace sim {
@@ -36,10 +35,14 @@ void expectUsageError(const std::vector<std::string>& args, const std::string& f
 
 TEST(FaultFlag, ParsesEveryFaultNameAndItsTime) {
   const std::vector<std::pair<std::string, FaultKind>> names = {
-      {"nan_state", FaultKind::kNanState},       {"frozen_state", FaultKind::kFrozenState},
-      {"missing_refs", FaultKind::kMissingRefs}, {"bad_mode", FaultKind::kBadMode},
-      {"short_base_traj", FaultKind::kShortBaseTraj}, {"mpc_fail", FaultKind::kMpcFail},
-      {"drop_cmds", FaultKind::kDropCmds},       {"cmd_latency", FaultKind::kCmdLatency},
+      {"nan_state", FaultKind::kNanState},
+      {"frozen_state", FaultKind::kFrozenState},
+      {"missing_refs", FaultKind::kMissingRefs},
+      {"bad_mode", FaultKind::kBadMode},
+      {"short_base_traj", FaultKind::kShortBaseTraj},
+      {"mpc_fail", FaultKind::kMpcFail},
+      {"drop_cmds", FaultKind::kDropCmds},
+      {"cmd_latency", FaultKind::kCmdLatency},
       {"encoder_noise", FaultKind::kEncoderNoise}};
   for (const auto& [name, kind] : names) {
     const FaultSpec spec = parseFaultSpec("--fault", name + "@2.25");
@@ -47,10 +50,9 @@ TEST(FaultFlag, ParsesEveryFaultNameAndItsTime) {
     EXPECT_DOUBLE_EQ(spec.start_s, 2.25) << name;
     EXPECT_EQ(faultName(kind), name);
   }
-  const SimOptions options =
-      parseSimOptions({"--lockstep", "--scenario", "walk", "--duration", "5", "--fault",
-                       "drop_cmds@1", "--fault", "nan_state@0"},
-                      VELMORA_ROBOTS_DIR);
+  const SimOptions options = parseSimOptions({"--lockstep", "--scenario", "walk", "--duration", "5",
+                                              "--fault", "drop_cmds@1", "--fault", "nan_state@0"},
+                                             VELMORA_ROBOTS_DIR);
   ASSERT_EQ(options.faults.size(), 2u);
   EXPECT_EQ(options.faults[0].kind, FaultKind::kDropCmds);
   EXPECT_EQ(options.faults[1].kind, FaultKind::kNanState);
@@ -136,8 +138,8 @@ Plan makePlan() {
   auto base_traj = std::make_shared<CubicSplineTrajectory>(times, base);
   references->set_base_pos_traj(base_traj);
   references->set_base_pos_ref_traj(base_traj);
-  references->set_base_rpy_traj(std::make_shared<CubicSplineTrajectory>(
-      times, std::vector<vector_t>(3, vector3_t::Zero())));
+  references->set_base_rpy_traj(
+      std::make_shared<CubicSplineTrajectory>(times, std::vector<vector_t>(3, vector3_t::Zero())));
   references->set_foot_pos_traj({{"FL_foot", base_traj}});
   plan.references = references;
   return plan;
@@ -252,30 +254,6 @@ TEST(FaultInjectorRandom, LatencyAndEncoderNoiseStartAtTheirTimes) {
   const double sigma = std::sqrt(sum_sq / n - mean * mean);
   EXPECT_NEAR(mean, 0.0, 5.0 * FaultInjector::kEncoderNoiseSigma / std::sqrt(n));
   EXPECT_NEAR(sigma, FaultInjector::kEncoderNoiseSigma, 0.03 * FaultInjector::kEncoderNoiseSigma);
-}
-
-TEST(StaleCommandGuardRule, FreshUpToFivePeriodsAndFiftyMilliseconds) {
-  const StaleCommandGuard guard(0.002);
-  EXPECT_TRUE(guard.fresh(10.0, 10.0, 10.0));
-  EXPECT_TRUE(guard.fresh(10.010, 10.0, 10.0));    // five periods
-  EXPECT_FALSE(guard.fresh(10.0101, 10.0, 10.0));  // past five periods
-  EXPECT_TRUE(guard.fresh(10.05, 10.05, 10.0));    // state 50 ms old
-  EXPECT_FALSE(guard.fresh(10.0501, 10.05, 10.0));
-  EXPECT_FALSE(guard.fresh(1.0, -std::numeric_limits<double>::infinity(), 1.0));
-}
-
-TEST(StaleCommandGuardRule, SafeCommandDampsAtTheMeasuredPositions) {
-  const StaleCommandGuard guard(0.002, 1.5);
-  vector_t joints = vector_t::LinSpaced(12, -1.0, 1.0);
-  joints(3) = std::numeric_limits<double>::quiet_NaN();
-  const ActuatorCommands safe = guard.safeCommand(joints);
-  ASSERT_EQ(safe.pos.size(), 12);
-  EXPECT_TRUE(safe.Kp.isZero());
-  EXPECT_TRUE(safe.vel.isZero());
-  EXPECT_TRUE(safe.torque.isZero());
-  EXPECT_TRUE(safe.Kd.isConstant(1.5));
-  EXPECT_TRUE(safe.pos.allFinite());
-  for (int j = 0; j < 12; ++j) EXPECT_EQ(safe.pos(j), j == 3 ? 0.0 : joints(j)) << j;
 }
 
 }  // namespace

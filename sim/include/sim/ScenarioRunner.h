@@ -28,7 +28,7 @@ using CommandObserver =
 /// time (a MotionController with its threads, commands through the topic). Prints a progress
 /// line per simulated second to `progress` unless options.quiet. Stops early once the robot fell.
 /// In lockstep the run injects options.faults and applies the publication rule of the
-/// controller's loop (StaleCommandGuard) between the whole-body controller and the plant; an
+/// controller's loop (CommandWatchdog) between the whole-body controller and the plant; an
 /// optimiser that throws is counted and leaves its last output in place. `observer`, when set,
 /// sees each applied message.
 /// @throws UsageError when the robot or parameter files are rejected; other exceptions of the
