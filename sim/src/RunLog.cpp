@@ -117,9 +117,9 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
         << "}";
   }
   out << "],\n"
-      << "  \"safe_command_cycles\": " << count(r.safe_command_cycles) << ",\n"
+      << "  \"safe_command_cycles\": " << r.safe_command_cycles << ",\n"
       << "  \"optimiser_exceptions\": " << count(r.optimiser_exceptions) << ",\n"
-      << "  \"non_finite_messages\": " << count(r.non_finite_messages) << ",\n"
+      << "  \"non_finite_messages\": " << r.non_finite_messages << ",\n"
       << "  \"wall_s\": " << number(r.wall_s) << "\n"
       << "}\n";
 }
@@ -266,9 +266,9 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
                       std::to_string(fault.events) + " events");
   }
   if (!r.faults.empty()) {
-    line("safe_command_cycles", count(r.safe_command_cycles));
+    line("safe_command_cycles", std::to_string(r.safe_command_cycles));
     line("optimiser_exceptions", count(r.optimiser_exceptions));
-    line("non_finite_messages", count(r.non_finite_messages));
+    line("non_finite_messages", std::to_string(r.non_finite_messages));
   }
   line("wall_s", number(r.wall_s));
   out << "-----------------------------------------\n";

@@ -202,6 +202,19 @@ bool allFinite(const communication::msg::ActuatorCmds& message) {
   return true;
 }
 
+/// True when `message` is a damping command: no stiffness, velocity or torque, one positive
+/// damping gain on every joint.
+bool isDampingCommand(const communication::msg::ActuatorCmds& message) {
+  if (message.kd.empty() || !(message.kd[0] > 0.0f)) return false;
+  for (size_t j = 0; j < message.kd.size(); ++j) {
+    if (message.kp[j] != 0.0f || message.vel[j] != 0.0f || message.torque[j] != 0.0f ||
+        message.kd[j] != message.kd[0]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                       const CommandObserver& observer) {
   const auto wall_start = Clock::now();
@@ -378,15 +391,29 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   VelocityCommand command = commandOf(options, 0.0);
   planner.setCommand(gaitOf(options), command);
 
-  // Commands arrive through the topic, as a motor driver host would receive them.
+  // Faults act from the plant's thread (state, commands) and the host's (plans), on the
+  // simulation time the plant thread publishes.
+  std::mutex fault_mutex;
+  FaultInjector faults(options.faults, options.fault_seed);
+  std::atomic<double> sim_time{0.0};
+
+  // Commands arrive through the topic, as a motor driver host would receive them; a message
+  // the drop fault takes is lost on the way, a late one waits in `in_flight` until it is due.
   std::mutex command_mutex;
-  std::shared_ptr<const communication::msg::ActuatorCmds> latest_command;
+  std::deque<std::pair<double, std::shared_ptr<const communication::msg::ActuatorCmds>>> in_flight;
   size_t messages = 0;
   auto subscription = node->create_subscription<communication::msg::ActuatorCmds>(
       "actuators_cmds", rclcpp::QoS(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data),
       [&](std::shared_ptr<const communication::msg::ActuatorCmds> message) {
+        const double now = sim_time.load();
+        double due = now;
+        {
+          std::lock_guard<std::mutex> lock(fault_mutex);
+          if (faults.dropCommand(now)) return;
+          due += faults.commandDelay(now);
+        }
         std::lock_guard<std::mutex> lock(command_mutex);
-        latest_command = std::move(message);
+        in_flight.emplace_back(due, std::move(message));
         ++messages;
       });
   std::unique_ptr<MotionController> controller;
@@ -429,8 +456,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
           planner.setCommand(gaitOf(options), command);
         }
         const PlannerOutput plan = planner.plan(now, q, v);
-        controller->update_mode_schedule(plan.mode_schedule);
-        controller->update_trajectory_reference(plan.trajectories);
+        std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
+        std::shared_ptr<const TrajectoriesBuffer> references = plan.trajectories;
+        {
+          std::lock_guard<std::mutex> lock(fault_mutex);
+          faults.alterPlan(sim_time.load(), schedule, references);
+        }
+        controller->update_mode_schedule(schedule);
+        controller->update_trajectory_reference(references);
       }
       next += std::chrono::microseconds(static_cast<long>(kPlannerPeriod * 1e6));
       std::this_thread::sleep_until(next);
@@ -441,12 +474,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   const long total_steps = std::lround(options.duration_s / kPlantTimestep);
   std::shared_ptr<const communication::msg::ActuatorCmds> applied;
   bool fell = false;
+  size_t safe_command_cycles = 0, non_finite_messages = 0;
   // Wait for the first plan before the controller sees any state.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = Clock::now();
   for (long step = 0; step <= total_steps && !fell; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     std::this_thread::sleep_until(start + std::chrono::microseconds(step * 1000));
+    sim_time.store(t);
     auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
     auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
     {
@@ -454,11 +489,23 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       shared_qpos = *qpos;
       shared_qvel = *qvel;
     }
-    controller->update_current_state(qpos, qvel);
-    std::shared_ptr<const communication::msg::ActuatorCmds> command;
+    bool push_state = true;
+    {
+      std::lock_guard<std::mutex> lock(fault_mutex);
+      push_state = faults.statePushed(t);
+      if (push_state) {
+        faults.measure(t, *qpos);
+        faults.corruptConsumedState(t, *qpos);
+      }
+    }
+    if (push_state) controller->update_current_state(qpos, qvel);
+    std::shared_ptr<const communication::msg::ActuatorCmds> command = applied;
     {
       std::lock_guard<std::mutex> lock(command_mutex);
-      command = latest_command;
+      while (!in_flight.empty() && in_flight.front().first <= t + 1e-9) {
+        command = std::move(in_flight.front().second);
+        in_flight.pop_front();
+      }
     }
     if (command && command != applied) {
       // The robot stays held until the controller sends a command with gains or torques.
@@ -468,6 +515,8 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       }
       if (live) {
         if (observer) observer(t, *command);
+        if (!allFinite(*command)) ++non_finite_messages;
+        if (isDampingCommand(*command)) ++safe_command_cycles;
         plant.applyCommand(*command);
       }
       applied = command;
@@ -496,6 +545,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   result.report.mpc_ms = TimingSummary{kNotMeasured, kNotMeasured};
   result.report.wbc_ms = TimingSummary{kNotMeasured, kNotMeasured};
   result.report.optimisers_observed = false;
+  result.report.faults = faults.records();
+  result.report.safe_command_cycles = safe_command_cycles;
+  result.report.non_finite_messages = non_finite_messages;
   return result;
 }
 

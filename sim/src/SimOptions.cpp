@@ -52,8 +52,8 @@ std::string simUsage() {
          "[--vy M_S]\n"
          "                   [--yaw-rate RAD_S] [--duration S] [--lockstep] [--robot-urdf FILE]\n"
          "                   [--robot-description FILE] [--params FILE] [--out DIR]\n"
-         "                   [--fault NAME@SECONDS]... (lockstep; faults: " +
-         faultNames() + ")\n";
+         "                   [--fault NAME@SECONDS]... (faults: " +
+         faultNames() + "; mpc_fail in lockstep only)\n";
 }
 
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir) {
@@ -115,10 +115,12 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
   options.vx = vx.value_or(options.scenario == "walk" ? 0.5 : 0.0);
   options.vy = vy.value_or(0.0);
   options.yaw_rate = yaw_rate.value_or(options.scenario == "turn" ? 1.0 : 0.0);
-  if (!options.faults.empty() && !options.lockstep) {
-    throw UsageError(
-        "velmora_sim: --fault needs --lockstep (faults are injected between the "
-        "optimisers, which only the lockstep run calls itself)");
+  for (const FaultSpec& fault : options.faults) {
+    if (fault.kind == FaultKind::kMpcFail && !options.lockstep) {
+      throw UsageError(
+          "velmora_sim: --fault mpc_fail needs --lockstep (in real time the contact "
+          "force optimisation runs inside the controller's threads)");
+    }
   }
   for (const FaultSpec& fault : options.faults) {
     if (fault.start_s >= options.duration_s) {

@@ -76,7 +76,11 @@ TEST(FaultFlag, RejectsBadNamesTimesAndModesNamingTheFlag) {
   expectUsageError(with("nan_state@nan"), "got 'nan'");
   expectUsageError(with("nan_state@5"), "starts at or after the end of the run");
   expectUsageError(base, "--fault needs a value");
-  expectUsageError({"--duration", "5", "--fault", "nan_state@1"}, "--fault needs --lockstep");
+  expectUsageError({"--duration", "5", "--fault", "mpc_fail@1"},
+                   "--fault mpc_fail needs --lockstep");
+  EXPECT_EQ(parseSimOptions({"--duration", "5", "--fault", "nan_state@1"}, VELMORA_ROBOTS_DIR)
+                .faults.size(),
+            1u);
 }
 
 TEST(FaultInjectorWindows, StateFaultsActExactlyInTheirWindows) {

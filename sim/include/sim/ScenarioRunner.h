@@ -27,10 +27,11 @@ using CommandObserver =
 /// force optimisation and the whole-body controller are called at their periods) or in real
 /// time (a MotionController with its threads, commands through the topic). Prints a progress
 /// line per simulated second to `progress` unless options.quiet. Stops early once the robot fell.
-/// In lockstep the run injects options.faults and applies the publication rule of the
-/// controller's loop (CommandWatchdog) between the whole-body controller and the plant; an
-/// optimiser that throws is counted and leaves its last output in place. `observer`, when set,
-/// sees each applied message.
+/// Both modes inject options.faults (mpc_fail only in lockstep). In lockstep the run applies the
+/// publication rule of the controller's loop (CommandWatchdog) between the whole-body controller
+/// and the plant; an optimiser that throws is counted and leaves its last output in place. In
+/// real time the controller's own loops do all that and the run sees their messages. `observer`,
+/// when set, sees each applied message.
 /// @throws UsageError when the robot or parameter files are rejected; other exceptions of the
 ///         controller construction pass through.
 RunResult runScenario(const SimOptions& options, std::ostream& progress,

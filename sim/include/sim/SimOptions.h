@@ -32,15 +32,15 @@ struct SimOptions {
   std::string params;
   std::string out_dir = "sim_out";
   bool quiet = false;             ///< no progress lines (tests)
-  std::vector<FaultSpec> faults;  ///< injected in lockstep, in the order given
+  std::vector<FaultSpec> faults;  ///< injected faults, in the order given
   unsigned fault_seed = 1;        ///< seed of the random faults (drops, encoder noise)
 };
 
 /// Parses `args` (without the program name). Scenario defaults: stand 10 s; trot_in_place 20 s;
 /// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
 /// for 0.1 s at t = 5 s) 10 s; soak (trot, the command changes every soakCommandPeriod() s through
-/// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` (repeatable)
-/// needs `--lockstep`. `robots_dir` holds the bundled
+/// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` is repeatable;
+/// mpc_fail needs `--lockstep`. `robots_dir` holds the bundled
 /// robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir);
