@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -156,6 +157,47 @@ class CommandListener {
   std::thread spinner_;
 };
 
+/// Pushes a state into a controller every millisecond from a thread of its own, as a host does
+/// (the publication loop treats a state older than its timeout as stale). `pause()` stops the
+/// pushes until `resume()`; lastPushSeconds() is the node time just before the latest push.
+class StatePusher {
+ public:
+  StatePusher(MotionController& controller, std::shared_ptr<rclcpp::Node> node,
+              std::function<std::shared_ptr<vector_t>()> qpos,
+              std::function<std::shared_ptr<vector_t>()> qvel)
+      : thread_([this, &controller, node, qpos, qvel] {
+          auto next = std::chrono::steady_clock::now();
+          while (!stop_.load()) {
+            if (!paused_.load()) {
+              last_push_s_.store(node->now().seconds());
+              controller.update_current_state(qpos(), qvel());
+            }
+            next += 1ms;
+            std::this_thread::sleep_until(next);
+          }
+        }) {}
+  ~StatePusher() {
+    stop_ = true;
+    thread_.join();
+  }
+  StatePusher(const StatePusher&) = delete;
+  StatePusher& operator=(const StatePusher&) = delete;
+
+  /// Stops pushing; returns once no push is under way any more.
+  void pause() {
+    paused_ = true;
+    std::this_thread::sleep_for(5ms);
+  }
+  void resume() { paused_ = false; }
+  double lastPushSeconds() const { return last_push_s_.load(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> paused_{false};
+  std::atomic<double> last_push_s_{0.0};
+  std::thread thread_;
+};
+
 /// A fresh ROS 2 context per test, the bundled robot and the inputs of a standing robot.
 class MotionTest : public ::testing::Test {
  protected:
@@ -210,6 +252,12 @@ class MotionTest : public ::testing::Test {
     }
     refs->set_foot_pos_traj(feet);
     return refs;
+  }
+
+  /// A host pushing the standing state every millisecond.
+  std::unique_ptr<StatePusher> pushStandingState(MotionController& controller) const {
+    return std::make_unique<StatePusher>(
+        controller, node, [this] { return standingQpos(); }, [this] { return zeroQvel(); });
   }
 
   /// Pushes state, schedule and references so that the whole chain runs.

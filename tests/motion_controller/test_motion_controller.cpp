@@ -66,6 +66,7 @@ TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
   CommandListener listener("actuators_cmds");
   auto controller = makeController();
   feedStanding(*controller);
+  const auto host = pushStandingState(*controller);  // a state pushed once would go stale
   ASSERT_TRUE(eventually([&] { return listener.count() >= 50; }));
   listener.clear();
   const auto window_start = std::chrono::steady_clock::now();
@@ -74,6 +75,7 @@ TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
   const double window_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - window_start).count();
   testing::internal::CaptureStderr();
+  host->pause();
   controller.reset();
   const std::string log = testing::internal::GetCapturedStderr();
 

@@ -39,10 +39,12 @@ TEST_F(MotionTest, ReportPublishingPeriodInTheSteadyState) {
   CommandListener listener("actuators_cmds");
   auto controller = makeController();
   feedStanding(*controller);
+  const auto host = pushStandingState(*controller);  // a host's state stream, as in operation
   ASSERT_TRUE(eventually([&] { return listener.count() >= 100; }));
   listener.clear();
   std::this_thread::sleep_for(3s);
   const auto messages = listener.messages();
+  host->pause();
   controller.reset();
   ASSERT_GT(messages.size(), 10u);
 

@@ -94,6 +94,29 @@ TEST_F(SwingOptimize, HorizonIsTheWholeNumberOfStagesInTheJointTrajectory) {
   EXPECT_EQ(swing.stages().size(), 51u);
 }
 
+TEST_F(SwingOptimize, OneHourReferenceIsCutToTheHorizonCap) {
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 3600.0));
+  CoutCapture out;
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    ASSERT_NE(swing.optimize(), nullptr);
+    EXPECT_EQ(swing.stages().size(), SwingOptimization::kMaxHorizonStages + 1);
+    EXPECT_EQ(swing.solution().size(), SwingOptimization::kMaxHorizonStages + 1);
+  }
+  // Three cycles within a second: one warning, naming both stage counts.
+  EXPECT_EQ(out.text(),
+            "SwingOptimization: the joint_pos reference spans 180000 stages of 0.02 s; the "
+            "horizon is cut to 200 stages\n");
+
+  // A reference of exactly the cap is solved whole, without a warning.
+  SwingOptimization exact(node, info, model);
+  exact.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 4.0));
+  CoutCapture quiet;
+  ASSERT_NE(exact.optimize(), nullptr);
+  EXPECT_EQ(exact.stages().size(), 201u);
+  EXPECT_EQ(quiet.text(), "");
+}
+
 TEST_F(SwingOptimize, HorizonShorterThanOneStageKeepsThePreviousPolicyWithoutSolving) {
   SwingOptimization swing(node, info, model);
   swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 0.019));

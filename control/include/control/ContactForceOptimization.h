@@ -19,6 +19,7 @@
 #include "common/ModeSchedule.h"
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
+#include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
 #include "description/ModelInfo.h"
@@ -46,6 +47,9 @@ struct ContactForceOptimizationTestAccess;
 /// mutex-guarded, so pushes from other threads are safe; everything else is not.
 class ContactForceOptimization {
  public:
+  /// Most stages of one horizon: a longer base reference is cut to this many steps.
+  static constexpr size_t kMaxHorizonStages = 200;
+
   /// Keeps the node (the clock), deep-copies the description and the robot model, takes the
   /// total mass from the model and sets dt() = 0.02 s, friction 0.5 and the interior-point
   /// settings (Speed mode, 30 iterations, tolerances 1e-4). Reads no file.
@@ -84,6 +88,12 @@ class ContactForceOptimization {
   /// roll-pitch-yaw trajectory, no foot trajectory at all or none for a foot in stance, a
   /// reference shorter than one step), when no schedule or no finite state was given,
   /// or when the solver fails ("ContactForceOptimization: <status>" on standard output).
+  /// Also null, with an error line on standard output (at most once per second per cause),
+  /// when the base position, base roll-pitch-yaw or a used foot trajectory does not have
+  /// dimension 3 ("ContactForceOptimization: base_pos trajectory has dimension 2, expected
+  /// 3") or gives a non-finite value at a stage time. The horizon spans the base position
+  /// reference, at most kMaxHorizonStages steps (a longer one is cut, with a warning line
+  /// naming both stage counts, throttled likewise).
   std::shared_ptr<CtrlData> optimize();
 
   /// Horizon step and loop period [s].
@@ -130,8 +140,15 @@ class ContactForceOptimization {
 
   /// Takes the schedule and references out of the buffers and derives the horizon length and
   /// the contact flags of its stages. Returns false (nothing to solve) when an input is missing,
-  /// the horizon is empty or a foot in stance has no position trajectory.
+  /// the horizon is empty, a trajectory has the wrong dimension (reported) or a foot in stance
+  /// has no position trajectory.
   bool take_cycle_inputs(size_t& N);
+  /// Writes "ContactForceOptimization: <message>" to standard output unless a report of the
+  /// same `cause` was made less than a second ago.
+  void report(const std::string& cause, const std::string& message);
+  /// Notes the first trajectory of this horizon (by `slot`, of foot `foot` when >= 0) that
+  /// gave the non-finite `value`.
+  void require_finite(const vector3_t& value, const char* slot, int foot = -1);
   /// Time of stage k on the reference time axis [s].
   scalar_t stage_time(size_t k) const;
   /// Removes dynamics, input weight and rows that an earlier, longer horizon left in `stage`.
@@ -157,6 +174,9 @@ class ContactForceOptimization {
   /// True once a finite state was given, and false while the last state given was not finite.
   bool has_valid_state_ = false;
   CycleInputs cycle_;  ///< inputs of the optimisation in progress
+  /// The first trajectory of this horizon that gave a non-finite value (empty: none).
+  std::string nonfinite_reference_;
+  ReportThrottle report_throttle_;
   /// Storage of the interior-point solver, kept across calls: the solver built in every call
   /// reuses it and allocates only when the horizon changes.
   ocp_qp::OcpQpIpmWorkspace solver_workspace_;

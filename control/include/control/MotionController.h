@@ -18,6 +18,7 @@
 #include "common/ModeSchedule.h"
 #include "common/TrajectoriesBuffer.h"
 #include "communication/msg/actuator_cmds.hpp"
+#include "control/CommandWatchdog.h"
 #include "control/ContactForceOptimization.h"
 #include "control/SwingOptimization.h"
 #include "control/WholeBodyController.h"
@@ -37,6 +38,13 @@ namespace velmora {
 /// the three `update_*` operations, from any thread at any rate; they only store. A cycle that
 /// throws is logged at ERROR severity (at most once per second per loop) and publishes nothing;
 /// the loop keeps running. Not copyable or movable.
+///
+/// Stale inputs: the publishing loop checks every period, on the node clock, the age of the
+/// newest commands and of the newest state (CommandWatchdog, limits from the "safety.*" keys of
+/// the parameter file). While either is too old it publishes the safe damping command instead
+/// (Kp 0, Kd "safety.damping_kd", the measured joint positions, zero velocity and torque),
+/// logging once at WARN severity when it starts and once at INFO severity when both are fresh
+/// again. Nothing is published before the first commands exist.
 class MotionController {
  public:
   /// Copies the description and the robot model, creates the publisher, builds the contact
@@ -44,9 +52,10 @@ class MotionController {
   /// (INFO format) into the contact force optimiser and the whole-body controller, then starts
   /// the three loops. `topic_prefix` is prepended to "actuators_cmds" unchanged.
   /// @throws std::invalid_argument when a pointer is empty or the description lists more than
-  ///         30 actuated joints (naming the count); the optimisers' and the parameter loaders'
-  ///         exceptions for a rejected model or a missing or malformed parameter file. No thread
-  ///         is left running when the constructor throws.
+  ///         30 actuated joints (naming the count), or when a "safety.*" parameter is out of
+  ///         range (naming the key); the optimisers' and the parameter loaders' exceptions for a
+  ///         rejected model or a missing or malformed parameter file. No thread is left running
+  ///         when the constructor throws.
   MotionController(std::shared_ptr<rclcpp::Node> nodeHandle,
                    std::shared_ptr<ModelInfo> modelInfoPtr,
                    std::shared_ptr<PinocchioInterface> pinocchioInterfacePtr,
@@ -60,7 +69,8 @@ class MotionController {
   MotionController& operator=(const MotionController&) = delete;
 
   /// Stores the measured generalised position (7 + nJ, quaternion x, y, z, w) and velocity
-  /// (6 + nJ), in that order, as two separate pushes. Empty pointers mean "no state".
+  /// (6 + nJ), in that order, as two separate pushes, and the node-clock time of arrival, which
+  /// the publishing loop uses to tell a stale state. Empty pointers mean "no state".
   void update_current_state(std::shared_ptr<vector_t> qpos_ptr, std::shared_ptr<vector_t> qvel_ptr);
 
   /// Stores the gait schedule (an empty pointer means "no schedule").
@@ -85,8 +95,13 @@ class MotionController {
   /// Contact force optimisation: pushes a new body feedback law every period.
   void loop3();
 
-  /// One publication cycle; returns false when no commands exist yet (nothing was timed).
-  bool loop1Cycle(benchmark::RepeatedTimer& timer);
+  /// One publication cycle: the newest commands, or the safe damping command when the watchdog
+  /// finds them or the state stale; returns false when no commands exist yet (nothing timed).
+  bool loop1Cycle(benchmark::RepeatedTimer& timer, CommandWatchdog& watchdog);
+  /// Logs a change of the watchdog's verdict: WARN with the cause and ages when the safe
+  /// command starts, INFO when normal publication resumes.
+  void logWatchdogChange(const CommandWatchdog::Verdict& verdict,
+                         const CommandWatchdogLimits& limits) const;
   /// One whole-body cycle; returns false when an input is missing.
   bool loop2Cycle(benchmark::RepeatedTimer& timer);
   /// One contact force cycle; returns false when an input is missing.
@@ -114,6 +129,8 @@ class MotionController {
   std::shared_ptr<SwingOptimization> swingOptimizationPtr_;
   Buffer<std::shared_ptr<vector_t>> qpos_ptr_buffer;
   Buffer<std::shared_ptr<vector_t>> qvel_ptr_buffer;
+  /// Node-clock time [s] at which the newest state arrived (pushed before the state itself).
+  Buffer<scalar_t> state_stamp_buffer_;
   Buffer<std::shared_ptr<ModeSchedule>> mode_schedule_buffer;
   Buffer<std::shared_ptr<const TrajectoriesBuffer>> referenceTrajectoriesPtrBuffer_;
   rclcpp::Publisher<communication::msg::ActuatorCmds>::SharedPtr actuators_cmds_pub_ptr_;
@@ -121,6 +138,8 @@ class MotionController {
   Buffer<bool> run_;
   Buffer<std::shared_ptr<CtrlData>> base_CtrlData_ptr_;
   Buffer<std::shared_ptr<ActuatorCommands>> actuatorCommands_buffer_;
+  /// Limits of the stale-command rule of the publishing loop (read at construction).
+  CommandWatchdogLimits watchdog_limits_;
 };
 
 }  // namespace velmora

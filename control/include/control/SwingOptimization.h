@@ -20,6 +20,7 @@
 #include "common/ControlData.h"
 #include "common/ModeSchedule.h"
 #include "common/TrajectoriesBuffer.h"
+#include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
@@ -43,6 +44,9 @@ namespace velmora {
 /// through guarded buffers and may be called from another thread.
 class SwingOptimization {
  public:
+  /// Most stages of one horizon: a longer joint reference is cut to this many stages.
+  static constexpr size_t kMaxHorizonStages = 200;
+
   /// Keeps the node (for its clock only) and deep copies of the description and the model.
   /// @pre joints_name and joints_nominal_pos have the same length nj, with 0 < nj and
   ///      7 + nj <= model Nq(); otherwise throws std::invalid_argument naming both sizes.
@@ -73,7 +77,9 @@ class SwingOptimization {
   void update_mode_schedule(std::shared_ptr<ModeSchedule> mode_schedule);
 
   /// Runs one receding-horizon step and returns the current policy (u = a x + b, see the file
-  /// header). Horizon N = whole number of 0.02 s stages in the joint trajectory's duration.
+  /// header). Horizon N = whole number of 0.02 s stages in the joint trajectory's duration, at
+  /// most kMaxHorizonStages (a longer reference is cut, with a line on standard output naming
+  /// both stage counts, at most once per second).
   /// Returns the previous policy (empty before the first solve) without solving when the
   /// reference set, its joint trajectory, its base position or its base roll-pitch-yaw
   /// trajectory is missing, or when N = 0. On a solver failure returns the fallback law
@@ -134,6 +140,7 @@ class SwingOptimization {
 
   StageReferences stage_refs_;
   ocp_qp::OcpQpIpmWorkspace solver_workspace_;  ///< reused by the solver built in each call
+  ReportThrottle report_throttle_;              ///< rate limit of the horizon-cap warning
 };
 
 }  // namespace velmora

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,7 @@
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/MatrixDB.h"
+#include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
 #include "description/ModelInfo.h"
@@ -52,8 +54,10 @@ class WholeBodyController {
   /// Reads weights, gains, friction coefficient and period from the INFO file `param_file`
   /// (keys "weights.*", "feedback_gain.*", "friction_coefficient", "wbc_dt"); the friction
   /// coefficient is clamped into [0.01, 1], the period into [0.0002, 0.1] s (a NaN becomes the
-  /// lower limit). With `verbose` the values are echoed to standard error.
-  /// @throws the loaders' exceptions for a missing file, a syntax error or a missing key.
+  /// lower limit). The optional "safety.damping_kd" (default 1.0 N m s/rad) is the gain of the
+  /// safe damping command. With `verbose` the values are echoed to standard error.
+  /// @throws the loaders' exceptions for a missing file, a syntax error or a missing key;
+  ///         std::invalid_argument for a negative or non-numeric "safety.damping_kd".
   void loadParamsSetting(const std::string& param_file, bool verbose);
 
   /// Stores the reference trajectories (may be empty: the base is then asked not to accelerate,
@@ -73,12 +77,19 @@ class WholeBodyController {
   /// Stores the base feedback policy acc = a x_b + b (a: 6 x 12, b: 6; may be empty).
   void update_control_data(std::shared_ptr<CtrlData> data);
 
-  /// One control cycle. Without a policy the record is all zeros and nothing else happens.
+  /// One control cycle. The reference set is taken over once at the start: when a trajectory
+  /// that the cycle uses (base position, base roll-pitch-yaw, base position reference, the
+  /// feet's positions) does not have dimension 3, or gives a non-finite value at the times the
+  /// cycle samples it, the record is the safe damping command (Kp 0, Kd "safety.damping_kd",
+  /// pos the measured joint positions, vel and torque 0) and an error naming the trajectory
+  /// goes to the logger, at most once per second per cause.
+  /// Without a policy the record is all zeros and nothing else happens.
   /// Otherwise the QP is built and solved; `torque` holds the solved joint torques and
   /// Kp, Kd, pos, vel the per-leg joint targets. A failed solve logs
   /// "controller wbc failed, please restart ..." at INFO severity and sends the static torque
   /// estimate (or zero torques, see setSendStaticTorqueOnFailure).
-  /// @return a new record (nJ entries per field), never modified afterwards.
+  /// @return a new record (nJ entries per field), never modified afterwards, stamped with the
+  ///         node time of the cycle (`stamp_s`) and of the last `update_state` (`state_stamp_s`).
   /// @throws std::runtime_error "nv != info_.actuatedDofNum + 6" when the model's velocity
   ///         dimension is not nJ + 6; std::invalid_argument for a policy of the wrong size or a
   ///         mode number above 15.
@@ -104,6 +115,8 @@ class WholeBodyController {
 
   /// Number of cycles whose solve failed since construction.
   size_t numFailedSolves() const { return num_failed_solves_; }
+  /// Number of cycles that sent the safe damping command for a bad reference trajectory.
+  size_t numRejectedReferences() const { return num_rejected_references_; }
 
   /// Diagnostics of the last cycle (read on the controller's thread).
   const MatrixDB& weighedTaskBlock() const { return weighedTask; }
@@ -141,6 +154,18 @@ class WholeBodyController {
   /// Per-leg joint targets and gains.
   void step10();
 
+  /// Takes the reference set over for this cycle and checks the dimension of every trajectory
+  /// the cycle uses; on a mismatch returns false with `problem` naming it.
+  bool takeReferences(std::string& problem);
+  /// Marks the cycle's references unusable when `value`, sampled from the trajectory in `slot`
+  /// (of foot `foot` when >= 0), is not finite; the first such trajectory of a cycle is kept.
+  void requireFinite(const vector3_t& value, const char* slot, int foot = -1);
+  /// "slot" or "slot[foot name]" for reports.
+  std::string trajectoryName(const char* slot, int foot) const;
+  /// Replaces this cycle's record with the safe damping command and reports `problem`
+  /// (throttled per cause).
+  std::shared_ptr<ActuatorCommands> rejectReferences(const std::string& problem);
+
   /// Solves the QP of the stacked blocks (min 1/2 |A x - b|^2 + 1e-8 |x|^2 / 2 over the task
   /// rows, subject to the constraint rows); false when it fails or the problem is not finite.
   bool solveProgram(vector_t& solution) const;
@@ -161,6 +186,10 @@ class WholeBodyController {
 
   std::shared_ptr<rclcpp::Node> nodeHandle_;
   Buffer<std::shared_ptr<const TrajectoriesBuffer>> referenceTrajectoriesPtrBuffer_;
+  /// The reference set of the cycle in progress (taken from the buffer once per cycle).
+  std::shared_ptr<const TrajectoriesBuffer> cycle_references_;
+  /// The first trajectory of this cycle that gave a non-finite value (empty: none).
+  std::string nonfinite_reference_;
   Buffer<size_t> mode_;
   Buffer<std::shared_ptr<CtrlData>> ctrlData_ptr;
   size_t nVar_ = 0;
@@ -183,6 +212,11 @@ class WholeBodyController {
 
   bool send_static_torque_on_failure_ = true;
   size_t num_failed_solves_ = 0;
+  size_t num_rejected_references_ = 0;
+  scalar_t safe_damping_kd_ = 1.0;  ///< [N m s / rad]
+  /// Node time of the last update_state [s] (NaN before the first).
+  scalar_t state_stamp_s_ = std::numeric_limits<scalar_t>::quiet_NaN();
+  ReportThrottle report_throttle_;
   vector_t solution_;
   matrix6x_t frame_jacobian_;  ///< scratch for Jacobian queries
   size_t nv_ = 0, nJ_ = 0, nFeet_ = 0;

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -34,6 +35,7 @@ constexpr int kStateDim = 12;
 constexpr scalar_t kMaxNormalForce = 400.0;  // N, every foot in stance
 constexpr scalar_t kInputWeight = 1e-4;      // weight of |u - f_des|^2
 constexpr scalar_t kTerminalWeightScale = 100.0;
+constexpr Eigen::Index kReferenceDimension = 3;  // positions and roll-pitch-yaw
 
 bool all_finite(const std::vector<ocp_qp::OcpQpSolution>& solution) {
   for (const auto& stage : solution) {
@@ -127,6 +129,22 @@ void ContactForceOptimization::update_state(std::shared_ptr<vector_t> qpos_ptr,
   has_valid_state_ = true;
 }
 
+void ContactForceOptimization::report(const std::string& cause, const std::string& message) {
+  size_t suppressed = 0;
+  if (!report_throttle_.allow(cause, suppressed)) return;
+  std::cout << "ContactForceOptimization: " << message;
+  if (suppressed > 0) std::cout << " (" << suppressed << " similar reports suppressed)";
+  std::cout << std::endl;
+}
+
+void ContactForceOptimization::require_finite(const vector3_t& value, const char* slot, int foot) {
+  if (!nonfinite_reference_.empty() || value.allFinite()) return;
+  nonfinite_reference_ = slot;
+  if (foot >= 0) {
+    nonfinite_reference_ += "[" + modelInfo_.foot_name[static_cast<size_t>(foot)] + "]";
+  }
+}
+
 vector3_t ContactForceOptimization::compute_euler_angle_err(const vector3_t& rpy_m,
                                                             const vector3_t& rpy_d) const {
   return eulerAngleError(rpy_m, rpy_d);
@@ -145,14 +163,46 @@ bool ContactForceOptimization::take_cycle_inputs(size_t& N) {
   const auto foot_traj = trajectories->get_foot_pos_traj();
   if (cycle_.pos_traj == nullptr || cycle_.rpy_traj == nullptr || foot_traj.empty()) return false;
 
-  N = static_cast<size_t>(cycle_.pos_traj->duration() / dt_);
-  if (N == 0) return false;
-
   const size_t nf = modelInfo_.foot_name.size();
   cycle_.foot_traj.assign(nf, nullptr);
   for (size_t i = 0; i < nf; ++i) {
     const auto it = foot_traj.find(modelInfo_.foot_name[i]);
     if (it != foot_traj.end()) cycle_.foot_traj[i] = it->second;
+  }
+
+  // Every trajectory a stage reads into a 3-vector, checked once per horizon.
+  const auto has_dimension_3 = [this](const CubicSplineTrajectory& traj, const std::string& name) {
+    if (traj.dimension() == kReferenceDimension) return true;
+    report(name + " dimension", name + " trajectory has dimension " +
+                                    std::to_string(traj.dimension()) + ", expected " +
+                                    std::to_string(kReferenceDimension));
+    return false;
+  };
+  if (!has_dimension_3(*cycle_.pos_traj, "base_pos") ||
+      !has_dimension_3(*cycle_.rpy_traj, "base_rpy")) {
+    return false;
+  }
+  for (size_t i = 0; i < nf; ++i) {
+    if (cycle_.foot_traj[i] != nullptr && cycle_.foot_traj[i]->dimension() != kReferenceDimension &&
+        !has_dimension_3(*cycle_.foot_traj[i], "foot_pos[" + modelInfo_.foot_name[i] + "]")) {
+      return false;
+    }
+  }
+
+  // Compared as a floating-point number first: a reference spanning years must neither
+  // overflow the stage count nor allocate a horizon to match.
+  const scalar_t stages = std::floor(cycle_.pos_traj->duration() / dt_);
+  if (!(stages >= 1.0)) return false;
+  if (stages > static_cast<scalar_t>(kMaxHorizonStages)) {
+    char message[160];
+    std::snprintf(message, sizeof(message),
+                  "the base_pos reference spans %.0f stages of %g s; the horizon is cut to %zu "
+                  "stages",
+                  stages, dt_, kMaxHorizonStages);
+    report("horizon cap", message);
+    N = kMaxHorizonStages;
+  } else {
+    N = static_cast<size_t>(stages);
   }
 
   cycle_.contact_flags.resize(N);
@@ -188,6 +238,9 @@ void ContactForceOptimization::step1(size_t k) {
 
   const vector3_t rpy_dot_des = rpy_traj->derivative(time_k, 1);
   const vector3_t rpy_ddot_des = rpy_traj->derivative(time_k, 2);
+  require_finite(acc_des, "base_pos");
+  require_finite(rpy_dot_des, "base_rpy");
+  require_finite(rpy_ddot_des, "base_rpy");
 
   auto& stage = ocp_[k];
   stage.A.setIdentity(kStateDim, kStateDim);
@@ -199,9 +252,11 @@ void ContactForceOptimization::step1(size_t k) {
 
   stage.B.setZero(kStateDim, 3 * nf);
   const vector3_t xc = pos_traj->evaluate(time_k);
+  require_finite(xc, "base_pos");
   for (size_t i = 0; i < nf; ++i) {
     if (!contact_flag[i]) continue;
     const vector3_t pf_i = cycle_.foot_traj[i]->evaluate(time_k);
+    require_finite(pf_i, "foot_pos", static_cast<int>(i));
     stage.B.block<3, 3>(3, 3 * i).diagonal().setConstant(dt_ / total_mass_);
     stage.B.block<3, 3>(9, 3 * i) = skew(dt_ * (pf_i - xc));
   }
@@ -291,6 +346,7 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
   const auto& pos_traj = cycle_.pos_traj;
   const auto& rpy_traj = cycle_.rpy_traj;
 
+  nonfinite_reference_.clear();
   ocp_.resize(N + 1);
   for (size_t k = 0; k <= N; ++k) {
     if (k < N) step1(k);
@@ -298,6 +354,11 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
     step3(k, N);
   }
   clear_terminal_stage(ocp_[N]);
+  if (!nonfinite_reference_.empty()) {
+    report(nonfinite_reference_ + " non-finite",
+           nonfinite_reference_ + " trajectory gives a non-finite value within the horizon");
+    return CtrlData_ptr;
+  }
 
   if (solution_.size() == N + 1) {
     solver_settings.warm_start = 1;
@@ -321,7 +382,12 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
   x0.segment<3>(3) = base_twist.linear() - pos_traj->derivative(time_c, 1);
   x0.segment<3>(6) = compute_euler_angle_err(rpy, rpy_des);
   x0.segment<3>(9) = Ig_ * omega - Ig_ * J * rpy_dot_des;
-  if (!x0.allFinite()) return CtrlData_ptr;
+  if (!x0.allFinite()) {
+    report("initial state non-finite",
+           "the error state at the start of the horizon is not finite (base_pos or base_rpy "
+           "trajectory)");
+    return CtrlData_ptr;
+  }
 
   const ocp_qp::SolverStatus res = solver.solve(x0, ocp_, solution_);
   solver_iterations_ = solver.getNumIterations();

@@ -1,5 +1,7 @@
 #include "control/MotionController.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -70,6 +72,7 @@ MotionController::MotionController(std::shared_ptr<rclcpp::Node> nodeHandle,
 
   wbcPtr_ = std::make_shared<WholeBodyController>(nodeHandle_, modelInfoPtr, pinocchioInterfacePtr);
   wbcPtr_->loadParamsSetting(param_file, true);
+  watchdog_limits_ = loadCommandWatchdogLimits(param_file, wbcPtr_->dt());
 
   // run_ must read true before any loop's first check.
   run_.push(true);
@@ -80,6 +83,8 @@ MotionController::~MotionController() { stopLoops(); }
 
 void MotionController::update_current_state(std::shared_ptr<vector_t> qpos_ptr,
                                             std::shared_ptr<vector_t> qvel_ptr) {
+  // The stamp goes first: a loop that sees the new state never sees an older stamp with it.
+  state_stamp_buffer_.push(nodeHandle_->now().seconds());
   qpos_ptr_buffer.push(std::move(qpos_ptr));
   qvel_ptr_buffer.push(std::move(qvel_ptr));
 }
@@ -145,6 +150,7 @@ void MotionController::loop1() {
   benchmark::RepeatedTimer timer;
   std::this_thread::sleep_for(kLoop1Delay);
   ErrorThrottle throttle;
+  CommandWatchdog watchdog(watchdog_limits_);
   enum class Outcome { kPublished, kNoCommands, kFailed };
   while (keepRunning()) {
     if (qpos_ptr_buffer.get() == nullptr || qvel_ptr_buffer.get() == nullptr) {
@@ -152,7 +158,7 @@ void MotionController::loop1() {
       continue;
     }
     const Outcome outcome = runGuarded(throttle, "motion control", Outcome::kFailed, [&] {
-      return loop1Cycle(timer) ? Outcome::kPublished : Outcome::kNoCommands;
+      return loop1Cycle(timer, watchdog) ? Outcome::kPublished : Outcome::kNoCommands;
     });
     if (outcome == Outcome::kNoCommands) {
       // No commands yet: try again shortly, without waiting for the next rate tick.
@@ -165,22 +171,63 @@ void MotionController::loop1() {
               timer.getMaxIntervalInMilliseconds(), timer.getAverageInMilliseconds());
 }
 
-bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer) {
+bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer, CommandWatchdog& watchdog) {
+  const scalar_t state_stamp_s = state_stamp_buffer_.get();
   const auto qpos = qpos_ptr_buffer.get();
   const auto qvel = qvel_ptr_buffer.get();
   // The host may have pushed empty pointers since the check: nothing to do then.
   if (qpos == nullptr || qvel == nullptr) return false;
   timer.startTimer();
   pinocchioInterface_.updateRobotState(*qpos, *qvel);
-  const builtin_interfaces::msg::Time stamp = nodeHandle_->now();
+  const rclcpp::Time now = nodeHandle_->now();
+  const builtin_interfaces::msg::Time stamp = now;
 
   const auto commands = actuatorCommands_buffer_.get();
   if (commands == nullptr) return false;
-  const auto message =
-      buildActuatorCmds(modelInfo_, pinocchioInterface_.getModel().names, *commands, stamp);
-  actuators_cmds_pub_ptr_->publish(message);
+  const CommandWatchdog::Verdict verdict =
+      watchdog.check(now.seconds(), commands->stamp_s, state_stamp_s);
+  if (verdict.changed) logWatchdogChange(verdict, watchdog.limits());
+
+  const auto& joint_names = pinocchioInterface_.getModel().names;
+  if (verdict.publish_commands) {
+    actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, *commands, stamp));
+  } else {
+    // The model holds the state just checked for size; its joints follow the base's 7 entries.
+    const auto num_joints = std::min<Eigen::Index>(
+        static_cast<Eigen::Index>(modelInfo_.joints_name.size()), qpos->size() - 7);
+    const ActuatorCommands safe =
+        safeDampingCommand(qpos->segment(7, num_joints), watchdog.limits().damping_kd);
+    actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, safe, stamp));
+  }
   timer.endTimer();
   return true;
+}
+
+void MotionController::logWatchdogChange(const CommandWatchdog::Verdict& verdict,
+                                         const CommandWatchdogLimits& limits) const {
+  if (verdict.publish_commands) {
+    RCLCPP_INFO(nodeHandle_->get_logger(),
+                "motion control: commands and state are fresh again, publishing the "
+                "controller's commands");
+    return;
+  }
+  std::string cause;
+  char part[160];
+  if (verdict.commands_stale) {
+    std::snprintf(part, sizeof(part), "commands stale (age %.1f ms, limit %.1f ms)",
+                  1e3 * verdict.command_age_s, 1e3 * limits.command_timeout_s);
+    cause += part;
+  }
+  if (verdict.state_stale) {
+    std::snprintf(part, sizeof(part), "%sstate stale (age %.1f ms, limit %.1f ms)",
+                  cause.empty() ? "" : ", ", 1e3 * verdict.state_age_s,
+                  1e3 * limits.state_timeout_s);
+    cause += part;
+  }
+  RCLCPP_WARN(nodeHandle_->get_logger(),
+              "motion control: %s; publishing the safe damping command (kp 0, kd %g) until both "
+              "are fresh",
+              cause.c_str(), limits.damping_kd);
 }
 
 void MotionController::loop2() {
@@ -197,6 +244,7 @@ void MotionController::loop2() {
 }
 
 bool MotionController::loop2Cycle(benchmark::RepeatedTimer& timer) {
+  const scalar_t state_stamp_s = state_stamp_buffer_.get();  // read before the state: not newer
   const auto qpos = qpos_ptr_buffer.get();
   const auto qvel = qvel_ptr_buffer.get();
   const auto schedule = mode_schedule_buffer.get();
@@ -206,7 +254,10 @@ bool MotionController::loop2Cycle(benchmark::RepeatedTimer& timer) {
   wbcPtr_->update_trajectory_reference(referenceTrajectoriesPtrBuffer_.get());
   wbcPtr_->update_mode(schedule->getModeFromPhase(0.0));
   wbcPtr_->update_control_data(base_CtrlData_ptr_.get());
-  actuatorCommands_buffer_.push(wbcPtr_->optimize());
+  const std::shared_ptr<ActuatorCommands> commands = wbcPtr_->optimize();
+  // Not yet handed over: the record learns when its state reached the controller.
+  commands->state_stamp_s = state_stamp_s;
+  actuatorCommands_buffer_.push(commands);
   timer.endTimer();
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -239,9 +240,25 @@ std::shared_ptr<CtrlData> SwingOptimization::optimize() {
     return feedbackPolicies_ptr;
   }
   const scalar_t duration_s = std::max<scalar_t>(refs.joint_pos->duration(), 0.0);
-  const auto N = static_cast<size_t>(std::floor((duration_s + kDurationRounding_s) / dt_));
-  if (N == 0) {
+  // Compared as a floating-point number first: a reference spanning years must neither
+  // overflow the stage count nor allocate a horizon to match.
+  const scalar_t stages = std::floor((duration_s + kDurationRounding_s) / dt_);
+  if (!(stages >= 1.0)) {
     return feedbackPolicies_ptr;
+  }
+  size_t N = kMaxHorizonStages;
+  if (stages > static_cast<scalar_t>(kMaxHorizonStages)) {
+    size_t suppressed = 0;
+    if (report_throttle_.allow("horizon cap", suppressed)) {
+      char message[160];
+      std::snprintf(message, sizeof(message),
+                    "SwingOptimization: the joint_pos reference spans %.0f stages of %g s; the "
+                    "horizon is cut to %zu stages",
+                    stages, dt_, kMaxHorizonStages);
+      std::cout << message << std::endl;
+    }
+  } else {
+    N = static_cast<size_t>(stages);
   }
   check_references(refs);
   stage_refs_ = std::move(refs);

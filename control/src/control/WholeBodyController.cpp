@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "control/CommandWatchdog.h"
 #include "core/misc/LoadData.h"
 #include "core/misc/Numerics.h"
 #include "core/optimization/MathematicalProgram.h"
@@ -33,6 +34,7 @@ constexpr scalar_t kMaxSwingStep = 0.1;             // [m]
 constexpr scalar_t kMaxSwingVelocityStep = 0.5;     // [m/s]
 constexpr scalar_t kMaxLegJacobianCondition = 1e3;  // 1-norm condition of a usable leg Jacobian
 constexpr int kWarnThrottleMs = 1000;
+constexpr Eigen::Index kReferenceDimension = 3;  // positions and roll-pitch-yaw
 
 vector6_t spatial(const rigid_body::Motion& motion) {
   vector6_t v;
@@ -95,6 +97,7 @@ void WholeBodyController::loadParamsSetting(const std::string& param_file, bool 
   loadData::loadEigenMatrix(param_file, "feedback_gain.floatingbase.kp", baseKp_);
   baseKd_.setZero(6, 6);
   loadData::loadEigenMatrix(param_file, "feedback_gain.floatingbase.kd", baseKd_);
+  safe_damping_kd_ = loadCommandWatchdogLimits(param_file, dt_).damping_kd;
 
   if (verbose) {
     std::cerr << "\n ------------ WholeBodyController Param ------------ \n";
@@ -123,6 +126,7 @@ void WholeBodyController::update_state(std::shared_ptr<vector_t> qpos_ptr,
     throw std::invalid_argument("WholeBodyController::update_state: empty state pointer");
   }
   pinocchioInterface_.updateRobotState(*qpos_ptr, *qvel_ptr);
+  state_stamp_s_ = nodeHandle_->now().seconds();
 }
 
 void WholeBodyController::update_control_data(std::shared_ptr<CtrlData> data) {
@@ -277,8 +281,7 @@ vector6_t WholeBodyController::demandedBaseAcceleration(const CtrlData& policy) 
         std::to_string(policy.a.rows()) + " x " + std::to_string(policy.a.cols()) + " and " +
         std::to_string(policy.b.size()));
   }
-  const std::shared_ptr<const TrajectoriesBuffer> references =
-      referenceTrajectoriesPtrBuffer_.get();
+  const std::shared_ptr<const TrajectoriesBuffer>& references = cycle_references_;
   if (!references) {
     return vector6_t::Zero();
   }
@@ -301,9 +304,15 @@ vector6_t WholeBodyController::demandedBaseAcceleration(const CtrlData& policy) 
   const vector3_t omega_ref = getJacobiFromRPYToOmega(rpy) * rpy_traj->derivative(t, 1);
   const matrix3_t inertia = pinocchioInterface_.getData().Ig.inertia();
 
+  const vector3_t pos_ref = pos_traj->evaluate(t);
+  const vector3_t vel_ref = pos_traj->derivative(t, 1);
+  requireFinite(pos_ref, "base_pos");
+  requireFinite(vel_ref, "base_pos");
+  requireFinite(omega_ref, "base_rpy");
+  requireFinite(rpy_err, "base_rpy");
+
   Eigen::Matrix<scalar_t, 12, 1> base_err;
-  base_err << p - pos_traj->evaluate(t), v - pos_traj->derivative(t, 1), rpy_err,
-      inertia * (omega - omega_ref);
+  base_err << p - pos_ref, v - vel_ref, rpy_err, inertia * (omega - omega_ref);
 
   vector6_t acc = policy.a * base_err + policy.b;
   const scalar_t acc_norm = acc.norm();
@@ -317,8 +326,7 @@ vector6_t WholeBodyController::demandedBaseAcceleration(const CtrlData& policy) 
 
 MatrixDB WholeBodyController::step8() {
   MatrixDB block("swing_task");
-  const std::shared_ptr<const TrajectoriesBuffer> references =
-      referenceTrajectoriesPtrBuffer_.get();
+  const std::shared_ptr<const TrajectoriesBuffer>& references = cycle_references_;
   if (!references) {
     return block;
   }
@@ -359,6 +367,8 @@ MatrixDB WholeBodyController::step8() {
   const auto base_ref = references->get_base_pos_ref_traj();
   const vector3_t base_ref_pos = base_ref ? vector3_t(base_ref->evaluate(t)) : base_pos;
   const vector3_t base_ref_vel = base_ref ? vector3_t(base_ref->derivative(t, 1)) : base_vel;
+  requireFinite(base_ref_pos, "base_pos_ref");
+  requireFinite(base_ref_vel, "base_pos_ref");
 
   Eigen::Index k = 0;
   for (size_t i = 0; i < nFeet_; ++i) {
@@ -373,6 +383,9 @@ MatrixDB WholeBodyController::step8() {
     pos_des.z() = std::min(base_ref_pos.z() - kMinFootDepthBelowBase, pos_des.z());
     const vector3_t vel_des = vector3_t(traj.derivative(t, 1)) - base_ref_vel + base_vel;
     const vector3_t acc_ref = traj.derivative(t, 2);
+    requireFinite(pos_des, "foot_pos", static_cast<int>(i));
+    requireFinite(vel_des, "foot_pos", static_cast<int>(i));
+    requireFinite(acc_ref, "foot_pos", static_cast<int>(i));
 
     const vector3_t foot_pos = pinocchioInterface_.getFramePose(foot).translation();
     const vector3_t foot_vel = pinocchioInterface_.getFrame6dVel_localWorldAligned(foot).linear();
@@ -407,11 +420,21 @@ MatrixDB WholeBodyController::step9() {
 std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
   actuator_commands_ = std::make_shared<ActuatorCommands>();
   actuator_commands_->setZero(nJ_);
+  actuator_commands_->stamp_s = nodeHandle_->now().seconds();
+  actuator_commands_->state_stamp_s = state_stamp_s_;
+  nonfinite_reference_.clear();
+  std::string problem;
+  if (!takeReferences(problem)) {
+    return rejectReferences(problem);
+  }
   if (!ctrlData_ptr.get()) {
     return actuator_commands_;
   }
 
   step1();
+  if (!nonfinite_reference_.empty()) {
+    return rejectReferences(nonfinite_reference_ + " trajectory gives a non-finite value");
+  }
 
   const auto nJ = static_cast<Eigen::Index>(nJ_);
   vector_t solution;
@@ -430,6 +453,73 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
   }
 
   step10();
+  if (!nonfinite_reference_.empty()) {
+    return rejectReferences(nonfinite_reference_ + " trajectory gives a non-finite value");
+  }
+  return actuator_commands_;
+}
+
+bool WholeBodyController::takeReferences(std::string& problem) {
+  cycle_references_ = referenceTrajectoriesPtrBuffer_.get();
+  if (!cycle_references_) {
+    return true;
+  }
+  // Names are built only for a report: no allocation on the regular path.
+  const auto check = [this, &problem](const std::shared_ptr<CubicSplineTrajectory>& traj,
+                                      const char* name, int foot = -1) {
+    if (!traj || traj->dimension() == kReferenceDimension) {
+      return true;
+    }
+    problem = trajectoryName(name, foot) + " trajectory has dimension " +
+              std::to_string(traj->dimension()) + ", expected " +
+              std::to_string(kReferenceDimension);
+    return false;
+  };
+  if (!check(cycle_references_->get_base_pos_traj(), "base_pos") ||
+      !check(cycle_references_->get_base_rpy_traj(), "base_rpy") ||
+      !check(cycle_references_->get_base_pos_ref_traj(), "base_pos_ref")) {
+    return false;
+  }
+  const auto foot_trajs = cycle_references_->get_foot_pos_traj();
+  for (size_t i = 0; i < nFeet_; ++i) {
+    const auto it = foot_trajs.find(modelInfo_.foot_name[i]);
+    if (it != foot_trajs.end() && !check(it->second, "foot_pos", static_cast<int>(i))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string WholeBodyController::trajectoryName(const char* slot, int foot) const {
+  std::string name(slot);
+  if (foot >= 0) {
+    name += "[" + modelInfo_.foot_name[static_cast<size_t>(foot)] + "]";
+  }
+  return name;
+}
+
+void WholeBodyController::requireFinite(const vector3_t& value, const char* slot, int foot) {
+  if (nonfinite_reference_.empty() && !value.allFinite()) {
+    nonfinite_reference_ = trajectoryName(slot, foot);
+  }
+}
+
+std::shared_ptr<ActuatorCommands> WholeBodyController::rejectReferences(
+    const std::string& problem) {
+  ++num_rejected_references_;
+  const auto nJ = static_cast<Eigen::Index>(nJ_);
+  auto safe = std::make_shared<ActuatorCommands>(
+      safeDampingCommand(pinocchioInterface_.qpos().segment(7, nJ), safe_damping_kd_));
+  safe->stamp_s = actuator_commands_->stamp_s;
+  safe->state_stamp_s = actuator_commands_->state_stamp_s;
+  actuator_commands_ = std::move(safe);
+  size_t suppressed = 0;
+  if (report_throttle_.allow(problem, suppressed)) {
+    RCLCPP_ERROR(nodeHandle_->get_logger(),
+                 "WholeBodyController: %s; sending the safe damping command (%zu similar "
+                 "reports suppressed)",
+                 problem.c_str(), suppressed);
+  }
   return actuator_commands_;
 }
 
@@ -503,8 +593,7 @@ void WholeBodyController::disableLeg(size_t foot, const std::array<Eigen::Index,
 }
 
 void WholeBodyController::step10() {
-  const std::shared_ptr<const TrajectoriesBuffer> references =
-      referenceTrajectoriesPtrBuffer_.get();
+  const std::shared_ptr<const TrajectoriesBuffer>& references = cycle_references_;
   if (!references) {
     return;
   }
@@ -588,6 +677,12 @@ bool WholeBodyController::commandSwingLeg(size_t foot, const std::array<Eigen::I
   } else {
     r_ref = vector3_t(foot_traj.evaluate(t)) - base_pos;
     r_v_ref = vector3_t(foot_traj.derivative(t, 1)) - base_vel;
+  }
+  if (!r_ref.allFinite() || !r_v_ref.allFinite()) {
+    // The foot or the base reference (both checked for dimension this cycle) overflowed.
+    requireFinite(r_ref, base_traj ? "base_pos or foot_pos" : "foot_pos", static_cast<int>(foot));
+    requireFinite(r_v_ref, base_traj ? "base_pos or foot_pos" : "foot_pos", static_cast<int>(foot));
+    return false;
   }
   r_ref.z() = std::min(r_ref.z(), -kMinFootDepthBelowBase);
 

@@ -1,0 +1,129 @@
+// The publication loop's stale-input rule seen from outside: a host that stops pushing state,
+// and a whole-body cycle that throws (a schedule with mode 16), both lead to the safe damping
+// command within the limit, and normal commands return as soon as the inputs are fresh.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "MotionTestSupport.h"
+
+namespace velmora::motion_test {
+namespace {
+
+constexpr float kDampingKd = 2.5f;  // distinct from every gain the controller uses otherwise
+
+/// The bundled parameter file with the safety block's damping gain set to kDampingKd.
+std::string paramsWithDamping() { return paramsWith("  damping_kd", "2.5", "damping"); }
+
+bool isSafe(const ActuatorCmds& message) {
+  for (size_t i = 0; i < message.kp.size(); ++i) {
+    if (message.kp[i] != 0.0f || message.kd[i] != kDampingKd || message.vel[i] != 0.0f ||
+        message.torque[i] != 0.0f) {
+      return false;
+    }
+  }
+  return !message.kp.empty();
+}
+
+/// Counts lines of `log` at `severity` from the host node that contain `text`.
+size_t countLines(const std::string& log, const std::string& severity, const std::string& text) {
+  std::vector<std::string> storage;
+  return matchingLines(log, std::regex("\\[" + severity + "\\] .*\\[host\\]: .*" + text), storage)
+      .size();
+}
+
+class MotionWatchdogTest : public MotionTest {
+ protected:
+  /// Waits until a message of the wanted kind arrives; returns it.
+  bool awaitMessage(CommandListener& listener, bool safe, ActuatorCmds& found) {
+    return eventually([&] {
+      for (const auto& message : listener.messages()) {
+        if (isSafe(message) == safe) {
+          found = message;
+          return true;
+        }
+      }
+      return false;
+    });
+  }
+};
+
+TEST_F(MotionWatchdogTest, HostStoppingTheStateGetsTheSafeCommandUntilItResumes) {
+  CommandListener listener("actuators_cmds");
+  auto controller = makeController("", paramsWithDamping());
+  testing::internal::CaptureStderr();
+  feedStanding(*controller);
+  const auto host = pushStandingState(*controller);
+  ActuatorCmds message;
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+
+  host->pause();
+  const double last_push_s = host->lastPushSeconds();
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, true, message));
+  // Not before the state timeout (the push preceded its own stamp), and soon after it.
+  const double delay_s = rclcpp::Time(message.header.stamp).seconds() - last_push_s;
+  EXPECT_GT(delay_s, 0.05);
+  EXPECT_LT(delay_s, 0.05 + 0.1);  // a few periods, with room for a loaded machine
+  for (size_t i = 0; i < message.pos.size(); ++i) {
+    // The measured joint position of the (last) state, every other field fixed.
+    EXPECT_EQ(message.pos[i], static_cast<float>(info->joints_init_pos(static_cast<long>(i))))
+        << message.actuators_name[i];
+  }
+
+  host->resume();
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+  EXPECT_GT(message.kp[0], 0.0f);
+  host->pause();
+  controller.reset();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_GE(countLines(log, "WARN", "state stale \\(age [0-9.]+ ms, limit 50.0 ms\\)"), 1u) << log;
+  // One WARN per entry and one INFO per return, not one per period.
+  EXPECT_EQ(countLines(log, "WARN", "safe damping command"), countLines(log, "INFO", "fresh again"))
+      << log;
+}
+
+TEST_F(MotionWatchdogTest, ThrowingWholeBodyCyclesLeadToTheSafeCommand) {
+  CommandListener listener("actuators_cmds");
+  auto controller = makeController("", paramsWithDamping());
+  testing::internal::CaptureStderr();
+  feedStanding(*controller);
+  const auto host = pushStandingState(*controller);
+  ActuatorCmds message;
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+
+  // Mode 16 is no contact mode: every whole-body cycle throws and produces no commands.
+  std::vector<double> phases{0.0, 1.0};
+  std::vector<size_t> modes{16};
+  controller->update_mode_schedule(std::make_shared<ModeSchedule>(0.5, phases, modes));
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, true, message));
+
+  controller->update_mode_schedule(standSchedule());
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+  host->pause();
+  controller.reset();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_GE(countLines(log, "WARN", "commands stale \\(age [0-9.]+ ms, limit 10.0 ms\\)"), 1u)
+      << log;
+  EXPECT_EQ(countLines(log, "WARN", "safe damping command"), countLines(log, "INFO", "fresh again"))
+      << log;
+}
+
+TEST_F(MotionWatchdogTest, BadSafetyParametersFailTheConstructionNamingTheKey) {
+  try {
+    makeController("", paramsWith("  state_timeout", "-1", "bad_safety"));
+    ADD_FAILURE() << "a negative state timeout was accepted";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_NE(std::string(error.what()).find("safety.state_timeout"), std::string::npos)
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace velmora::motion_test
