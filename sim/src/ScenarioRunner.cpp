@@ -255,7 +255,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   Recorder recorder(options, progress);
   std::vector<double> mpc_ms, wbc_ms;
   size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
-  size_t non_finite_messages = 0;
+  size_t non_finite_messages = 0, publication_failures = 0;
   std::shared_ptr<ModeSchedule> schedule;
   std::shared_ptr<const TrajectoriesBuffer> references;
   // What the controller holds: the newest state the host pushed (and when), the newest body
@@ -341,7 +341,11 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       // The publication: the newest commands while they and the state are fresh, otherwise
       // the damping command on the measured joint positions.
       communication::msg::ActuatorCmds message;
-      if (commands && watchdog.check(t, commands_time, state_time).publish_commands) {
+      const bool state_finite = state_qpos.allFinite() && state_qvel.allFinite();
+      if (commands && !state_finite) {
+        // The loop's robot model rejects a non-finite state: that cycle publishes nothing.
+        ++publication_failures;
+      } else if (commands && watchdog.check(t, commands_time, state_time).publish_commands) {
         message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
       } else if (commands) {
         const vector_t joint_pos = state_qpos.tail(state_qpos.size() - 7);
@@ -350,7 +354,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                                     node->now());
         ++safe_command_cycles;
       }
-      if (commands && !faults.dropCommand(t)) {
+      if (commands && state_finite && !faults.dropCommand(t)) {
         in_flight.emplace_back(t + faults.commandDelay(t), std::move(message));
       }
     }
@@ -377,6 +381,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   result.report.safe_command_cycles = safe_command_cycles;
   result.report.optimiser_exceptions = optimiser_exceptions;
   result.report.non_finite_messages = non_finite_messages;
+  result.report.publication_failures = publication_failures;
   return result;
 }
 
