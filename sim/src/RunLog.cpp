@@ -109,6 +109,18 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
       << "  \"messages\": " << r.messages << ",\n"
       << "  \"mpc_failures\": " << count(r.mpc_failures) << ",\n"
       << "  \"wbc_failures\": " << count(r.wbc_failures) << ",\n"
+      << "  \"faults\": [";
+  for (size_t k = 0; k < r.faults.size(); ++k) {
+    const FaultRecord& fault = r.faults[k];
+    out << (k == 0 ? "" : ", ") << "{\"name\": \"" << faultName(fault.spec.kind)
+        << "\", \"at_s\": " << number(fault.spec.start_s) << ", \"events\": " << fault.events
+        << "}";
+  }
+  out << "],\n"
+      << "  \"safe_command_cycles\": " << r.safe_command_cycles << ",\n"
+      << "  \"optimiser_exceptions\": " << count(r.optimiser_exceptions) << ",\n"
+      << "  \"non_finite_messages\": " << r.non_finite_messages << ",\n"
+      << "  \"publication_failures\": " << count(r.publication_failures) << ",\n"
       << "  \"wall_s\": " << number(r.wall_s) << "\n"
       << "}\n";
 }
@@ -250,6 +262,16 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
   line("messages", std::to_string(r.messages));
   line("mpc_failures", count(r.mpc_failures));
   line("wbc_failures", count(r.wbc_failures));
+  for (const FaultRecord& fault : r.faults) {
+    line("fault", faultName(fault.spec.kind) + " at " + number(fault.spec.start_s) + " s, " +
+                      std::to_string(fault.events) + " events");
+  }
+  if (!r.faults.empty()) {
+    line("safe_command_cycles", std::to_string(r.safe_command_cycles));
+    line("optimiser_exceptions", count(r.optimiser_exceptions));
+    line("non_finite_messages", std::to_string(r.non_finite_messages));
+    line("publication_failures", count(r.publication_failures));
+  }
   line("wall_s", number(r.wall_s));
   out << "-----------------------------------------\n";
 }

@@ -1,7 +1,9 @@
 #include "sim/ScenarioRunner.h"
 
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -14,12 +16,14 @@
 
 #include "common/MotionPhaseDefinition.h"
 #include "control/ActuatorCmdsBuilder.h"
+#include "control/CommandWatchdog.h"
 #include "control/ContactForceOptimization.h"
 #include "control/MotionController.h"
 #include "control/WholeBodyController.h"
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
+#include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
 
@@ -35,6 +39,8 @@ constexpr double kSamplePeriod = 0.01;
 constexpr double kPushStart = 5.0;
 constexpr double kPushDuration = 0.1;
 constexpr double kPushForce = 50.0;
+/// Optimiser exceptions printed in a run (the rest are only counted).
+constexpr size_t kReportedExceptions = 5;
 /// Value of a figure the run cannot measure (written as null).
 constexpr double kNotMeasured = std::numeric_limits<double>::quiet_NaN();
 
@@ -76,6 +82,15 @@ Gait gaitOf(const SimOptions& options) {
   return options.scenario == "stand" ? Gait::standing() : Gait::trot();
 }
 
+/// The velocity command of the run at simulation (or node) time `t`.
+VelocityCommand commandOf(const SimOptions& options, double t) {
+  if (options.scenario == "soak") {
+    const std::array<double, 3> c = soakCommandAt(t);
+    return VelocityCommand{c[0], c[1], c[2]};
+  }
+  return VelocityCommand{options.vx, options.vy, options.yaw_rate};
+}
+
 vector3_t pushAt(const SimOptions& options, double t) {
   const bool on = options.scenario == "push" && t >= kPushStart && t < kPushStart + kPushDuration;
   return on ? vector3_t(0.0, kPushForce, 0.0) : vector3_t::Zero();
@@ -84,8 +99,12 @@ vector3_t pushAt(const SimOptions& options, double t) {
 /// Records samples, detects falls and prints progress; shared by both modes.
 class Recorder {
  public:
+  /// Allocates and fills the log for the whole run at once, so that the resident memory of a
+  /// run stays flat from the start and a leak elsewhere shows (scripts/soak.sh checks it).
   Recorder(const SimOptions& options, std::ostream& progress)
-      : options_(options), progress_(progress) {}
+      : options_(options),
+        progress_(progress),
+        samples_(static_cast<size_t>(std::ceil(options.duration_s / kSamplePeriod)) + 2) {}
 
   /// Takes a sample at simulation time `t` when due; the planner's command and gait are read at
   /// `node_time` (its clock). Returns true once the robot fell.
@@ -122,7 +141,12 @@ class Recorder {
     s.height_ref = planner.baseHeight();
     s.mpc_ms = mpc_ms;
     s.wbc_ms = wbc_ms;
-    samples_.push_back(s);
+    if (num_samples_ < samples_.size()) {
+      samples_[num_samples_] = s;
+    } else {
+      samples_.push_back(s);
+    }
+    ++num_samples_;
     fallen_ = plant.released() && (body_touched_ || isFallen(s));
     if (!options_.quiet && t + 1e-9 >= next_progress_) {
       next_progress_ += 1.0;
@@ -138,6 +162,7 @@ class Recorder {
   RunResult finish(const std::vector<double>& mpc_ms, const std::vector<double>& wbc_ms,
                    size_t messages, size_t mpc_failures, size_t wbc_failures, double wall_s) {
     RunResult result;
+    samples_.resize(num_samples_);
     result.samples = std::move(samples_);
     result.report = summarizeMotion(result.samples, body_touched_);
     result.report.mpc_ms = TimingSummary::of(mpc_ms);
@@ -153,6 +178,7 @@ class Recorder {
   const SimOptions& options_;
   std::ostream& progress_;
   std::vector<RunSample> samples_;
+  size_t num_samples_ = 0;  ///< samples taken (the first entries of samples_)
   double next_sample_ = 0.0;
   double next_progress_ = 0.0;
   bool body_touched_ = false;
@@ -166,7 +192,42 @@ double millisecondsSince(Clock::time_point start) {
 /// Number of plant steps in one period (at least one).
 long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
 
-RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
+/// The stale-command limits of the parameter file (defaults for absent keys).
+CommandWatchdogLimits loadWatchdogLimits(const SimOptions& options, scalar_t wbc_dt) {
+  try {
+    return loadCommandWatchdogLimits(options.params, wbc_dt);
+  } catch (const std::exception& error) {
+    throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
+                     "': " + error.what());
+  }
+}
+
+/// True when every value of `message` is finite.
+bool allFinite(const communication::msg::ActuatorCmds& message) {
+  for (const auto* values :
+       {&message.kp, &message.pos, &message.kd, &message.vel, &message.torque}) {
+    for (const float value : *values) {
+      if (!std::isfinite(value)) return false;
+    }
+  }
+  return true;
+}
+
+/// True when `message` is a damping command: no stiffness, velocity or torque, one positive
+/// damping gain on every joint.
+bool isDampingCommand(const communication::msg::ActuatorCmds& message) {
+  if (message.kd.empty() || !(message.kd[0] > 0.0f)) return false;
+  for (size_t j = 0; j < message.kd.size(); ++j) {
+    if (message.kp[j] != 0.0f || message.vel[j] != 0.0f || message.torque[j] != 0.0f ||
+        message.kd[j] != message.kd[0]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+RunResult runLockstep(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
   const auto wall_start = Clock::now();
   const Robot robot = loadRobot(options);
   ensureRosContext();
@@ -191,8 +252,11 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
   }
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  VelocityCommand command = commandOf(options, 0.0);
+  planner.setCommand(gaitOf(options), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
+  FaultInjector faults(options.faults, options.fault_seed);
+  CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
   const long planner_steps = stepsPer(kPlannerPeriod);
   const long mpc_steps = stepsPer(cfo.dt());
@@ -201,43 +265,117 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
 
   Recorder recorder(options, progress);
   std::vector<double> mpc_ms, wbc_ms;
-  size_t messages = 0, mpc_failures = 0;
+  size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
+  size_t non_finite_messages = 0, publication_failures = 0;
   std::shared_ptr<ModeSchedule> schedule;
   std::shared_ptr<const TrajectoriesBuffer> references;
+  // What the controller holds: the newest state the host pushed (and when), the newest body
+  // feedback law, the newest joint commands (and when they were computed).
+  vector_t state_qpos, state_qvel;
+  double state_time = -std::numeric_limits<double>::infinity();
   std::shared_ptr<CtrlData> policy;
+  bool policy_seen = false;
+  std::shared_ptr<const ActuatorCommands> commands;
+  double commands_time = -std::numeric_limits<double>::infinity();
+  // Messages on their way to the motor drivers: (arrival time, message), in sending order.
+  std::deque<std::pair<double, communication::msg::ActuatorCmds>> in_flight;
+  const auto countException = [&optimiser_exceptions, &progress, &options](const char* who,
+                                                                           const char* what) {
+    if (!options.quiet && optimiser_exceptions < kReportedExceptions) {
+      progress << "velmora_sim: " << who << " threw: " << what << std::endl;
+    }
+    ++optimiser_exceptions;
+  };
   for (long step = 0; step <= total_steps; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     publishClock(t);
-    auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
-    auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
+    const vector_t plant_qpos = plant.controllerQpos();
+    const vector_t plant_qvel = plant.controllerQvel();
     if (step % planner_steps == 0) {
-      const PlannerOutput plan = planner.plan(t, *qpos, *qvel);
+      const VelocityCommand wanted = commandOf(options, t);
+      if (wanted.vx != command.vx || wanted.vy != command.vy ||
+          wanted.yaw_rate != command.yaw_rate) {
+        command = wanted;
+        planner.setCommand(gaitOf(options), command);
+      }
+      const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
       schedule = plan.mode_schedule;
       references = plan.trajectories;
+      faults.alterPlan(t, schedule, references);
     }
-    if (step % mpc_steps == 0) {
+    const bool wbc_cycle = step % wbc_steps == 0;
+    if (faults.statePushed(t)) {
+      state_qpos = plant_qpos;
+      state_qvel = plant_qvel;
+      faults.measure(t, state_qpos);
+      if (wbc_cycle) faults.corruptConsumedState(t, state_qpos);
+      state_time = t;
+    }
+    if (step % mpc_steps == 0 && schedule) {
       const auto start = Clock::now();
-      cfo.update_state(qpos, qvel);
-      cfo.update_trajectory_reference(references);
-      cfo.update_mode_schedule(schedule);
-      auto result = cfo.optimize();
+      std::shared_ptr<CtrlData> result;
+      bool produced = true;
+      try {
+        cfo.update_state(std::make_shared<vector_t>(state_qpos),
+                         std::make_shared<vector_t>(state_qvel));
+        cfo.update_trajectory_reference(references);
+        cfo.update_mode_schedule(schedule);
+        result = cfo.optimize();
+      } catch (const std::exception& error) {
+        countException("the contact force optimisation", error.what());
+        produced = false;
+      }
       mpc_ms.push_back(millisecondsSince(start));
-      if (result) {
+      if (faults.failOptimisation(t)) result.reset();
+      // As the controller's loop: a cycle that throws leaves the last law in place; one that
+      // returns no law hands that on to the whole-body controller.
+      if (produced) {
         policy = result;
-      } else {
-        ++mpc_failures;
+        policy_seen = policy_seen || result != nullptr;
+        if (!result) ++mpc_failures;
       }
     }
-    if (step % wbc_steps == 0 && policy) {
+    if (wbc_cycle && policy_seen) {
       const auto start = Clock::now();
-      wbc.update_state(qpos, qvel);
-      wbc.update_trajectory_reference(references);
-      wbc.update_mode(schedule->getModeFromPhase(0.0));
-      wbc.update_control_data(policy);
-      const auto commands = wbc.optimize();
+      try {
+        wbc.update_state(std::make_shared<vector_t>(state_qpos),
+                         std::make_shared<vector_t>(state_qvel));
+        wbc.update_trajectory_reference(references);
+        wbc.update_mode(schedule->getModeFromPhase(0.0));
+        wbc.update_control_data(policy);
+        commands = wbc.optimize();
+        commands_time = t;
+      } catch (const std::exception& error) {
+        countException("the whole-body controller", error.what());
+      }
       wbc_ms.push_back(millisecondsSince(start));
-      plant.applyCommand(buildActuatorCmds(*robot.info, joint_names, *commands, node->now()));
+      // The publication: the newest commands while they and the state are fresh, otherwise
+      // the damping command on the measured joint positions.
+      communication::msg::ActuatorCmds message;
+      const bool state_finite = state_qpos.allFinite() && state_qvel.allFinite();
+      if (commands && !state_finite) {
+        // The loop's robot model rejects a non-finite state: that cycle publishes nothing.
+        ++publication_failures;
+      } else if (commands && watchdog.check(t, commands_time, state_time).publish_commands) {
+        message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
+      } else if (commands) {
+        const vector_t joint_pos = state_qpos.tail(state_qpos.size() - 7);
+        message = buildActuatorCmds(*robot.info, joint_names,
+                                    safeDampingCommand(joint_pos, watchdog.limits().damping_kd),
+                                    node->now());
+        ++safe_command_cycles;
+      }
+      if (commands && state_finite && !faults.dropCommand(t)) {
+        in_flight.emplace_back(t + faults.commandDelay(t), std::move(message));
+      }
+    }
+    while (!in_flight.empty() && in_flight.front().first <= t + 1e-9) {
+      const communication::msg::ActuatorCmds& message = in_flight.front().second;
+      if (!allFinite(message)) ++non_finite_messages;
+      if (observer) observer(t, message);
+      plant.applyCommand(message);
       ++messages;
+      in_flight.pop_front();
     }
     if (recorder.observe(plant, planner, t, t, mpc_ms.empty() ? 0.0 : mpc_ms.back(),
                          wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
@@ -248,27 +386,50 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress) {
     plant.step();
   }
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
-  return recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+  RunResult result =
+      recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+  result.report.faults = faults.records();
+  result.report.safe_command_cycles = safe_command_cycles;
+  result.report.optimiser_exceptions = optimiser_exceptions;
+  result.report.non_finite_messages = non_finite_messages;
+  result.report.publication_failures = publication_failures;
+  return result;
 }
 
-RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
+RunResult runRealtime(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
   const auto wall_start = Clock::now();
   const Robot robot = loadRobot(options);
   ensureRosContext();
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  planner.setCommand(gaitOf(options), VelocityCommand{options.vx, options.vy, options.yaw_rate});
+  VelocityCommand command = commandOf(options, 0.0);
+  planner.setCommand(gaitOf(options), command);
 
-  // Commands arrive through the topic, as a motor driver host would receive them.
+  // Faults act from the plant's thread (state, commands) and the host's (plans), on the
+  // simulation time the plant thread publishes.
+  std::mutex fault_mutex;
+  FaultInjector faults(options.faults, options.fault_seed);
+  std::atomic<double> sim_time{0.0};
+
+  // Commands arrive through the topic, as a motor driver host would receive them; a message
+  // the drop fault takes is lost on the way, a late one waits in `in_flight` until it is due.
   std::mutex command_mutex;
-  std::shared_ptr<const communication::msg::ActuatorCmds> latest_command;
+  std::deque<std::pair<double, std::shared_ptr<const communication::msg::ActuatorCmds>>> in_flight;
   size_t messages = 0;
   auto subscription = node->create_subscription<communication::msg::ActuatorCmds>(
       "actuators_cmds", rclcpp::QoS(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data),
       [&](std::shared_ptr<const communication::msg::ActuatorCmds> message) {
+        const double now = sim_time.load();
+        double due = now;
+        {
+          std::lock_guard<std::mutex> lock(fault_mutex);
+          if (faults.dropCommand(now)) return;
+          due += faults.commandDelay(now);
+        }
         std::lock_guard<std::mutex> lock(command_mutex);
-        latest_command = std::move(message);
+        in_flight.emplace_back(due, std::move(message));
         ++messages;
       });
   std::unique_ptr<MotionController> controller;
@@ -291,6 +452,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   vector_t shared_qvel = plant.controllerQvel();
   std::atomic<bool> host_running{true};
   std::mutex planner_mutex;
+  const double host_start = node->now().seconds();
   std::thread host([&] {
     auto next = Clock::now();
     while (host_running.load()) {
@@ -302,9 +464,22 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
       }
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
-        const PlannerOutput plan = planner.plan(node->now().seconds(), q, v);
-        controller->update_mode_schedule(plan.mode_schedule);
-        controller->update_trajectory_reference(plan.trajectories);
+        const double now = node->now().seconds();
+        const VelocityCommand wanted = commandOf(options, now - host_start);
+        if (wanted.vx != command.vx || wanted.vy != command.vy ||
+            wanted.yaw_rate != command.yaw_rate) {
+          command = wanted;
+          planner.setCommand(gaitOf(options), command);
+        }
+        const PlannerOutput plan = planner.plan(now, q, v);
+        std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
+        std::shared_ptr<const TrajectoriesBuffer> references = plan.trajectories;
+        {
+          std::lock_guard<std::mutex> lock(fault_mutex);
+          faults.alterPlan(sim_time.load(), schedule, references);
+        }
+        controller->update_mode_schedule(schedule);
+        controller->update_trajectory_reference(references);
       }
       next += std::chrono::microseconds(static_cast<long>(kPlannerPeriod * 1e6));
       std::this_thread::sleep_until(next);
@@ -315,12 +490,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   const long total_steps = std::lround(options.duration_s / kPlantTimestep);
   std::shared_ptr<const communication::msg::ActuatorCmds> applied;
   bool fell = false;
+  size_t safe_command_cycles = 0, non_finite_messages = 0;
   // Wait for the first plan before the controller sees any state.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = Clock::now();
   for (long step = 0; step <= total_steps && !fell; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     std::this_thread::sleep_until(start + std::chrono::microseconds(step * 1000));
+    sim_time.store(t);
     auto qpos = std::make_shared<vector_t>(plant.controllerQpos());
     auto qvel = std::make_shared<vector_t>(plant.controllerQvel());
     {
@@ -328,11 +505,23 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
       shared_qpos = *qpos;
       shared_qvel = *qvel;
     }
-    controller->update_current_state(qpos, qvel);
-    std::shared_ptr<const communication::msg::ActuatorCmds> command;
+    bool push_state = true;
+    {
+      std::lock_guard<std::mutex> lock(fault_mutex);
+      push_state = faults.statePushed(t);
+      if (push_state) {
+        faults.measure(t, *qpos);
+        faults.corruptConsumedState(t, *qpos);
+      }
+    }
+    if (push_state) controller->update_current_state(qpos, qvel);
+    std::shared_ptr<const communication::msg::ActuatorCmds> command = applied;
     {
       std::lock_guard<std::mutex> lock(command_mutex);
-      command = latest_command;
+      while (!in_flight.empty() && in_flight.front().first <= t + 1e-9) {
+        command = std::move(in_flight.front().second);
+        in_flight.pop_front();
+      }
     }
     if (command && command != applied) {
       // The robot stays held until the controller sends a command with gains or torques.
@@ -341,6 +530,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
         live = command->kp[i] != 0.0f || command->kd[i] != 0.0f || command->torque[i] != 0.0f;
       }
       if (live) {
+        if (observer) observer(t, *command);
+        if (!allFinite(*command)) ++non_finite_messages;
+        if (isDampingCommand(*command)) ++safe_command_cycles;
         plant.applyCommand(*command);
       }
       applied = command;
@@ -369,13 +561,18 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress) {
   result.report.mpc_ms = TimingSummary{kNotMeasured, kNotMeasured};
   result.report.wbc_ms = TimingSummary{kNotMeasured, kNotMeasured};
   result.report.optimisers_observed = false;
+  result.report.faults = faults.records();
+  result.report.safe_command_cycles = safe_command_cycles;
+  result.report.non_finite_messages = non_finite_messages;
   return result;
 }
 
 }  // namespace
 
-RunResult runScenario(const SimOptions& options, std::ostream& progress) {
-  return options.lockstep ? runLockstep(options, progress) : runRealtime(options, progress);
+RunResult runScenario(const SimOptions& options, std::ostream& progress,
+                      const CommandObserver& observer) {
+  return options.lockstep ? runLockstep(options, progress, observer)
+                          : runRealtime(options, progress, observer);
 }
 
 void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir) {

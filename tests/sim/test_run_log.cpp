@@ -88,11 +88,41 @@ TEST(RunLog, ReportHasExactlyTheDocumentedKeysAndTimingSummaries) {
        it != std::sregex_iterator(); ++it) {
     keys.insert((*it)[1]);
   }
-  const std::set<std::string> expected = {
-      "fell",         "duration_s",    "mean_vx", "mean_vy", "mean_yaw_rate", "height_error_rms",
-      "max_abs_roll", "max_abs_pitch", "drift_m", "mpc_ms",  "wbc_ms",        "messages",
-      "mpc_failures", "wbc_failures",  "wall_s"};
+  const std::set<std::string> expected = {"fell",
+                                          "duration_s",
+                                          "mean_vx",
+                                          "mean_vy",
+                                          "mean_yaw_rate",
+                                          "height_error_rms",
+                                          "max_abs_roll",
+                                          "max_abs_pitch",
+                                          "drift_m",
+                                          "mpc_ms",
+                                          "wbc_ms",
+                                          "messages",
+                                          "mpc_failures",
+                                          "wbc_failures",
+                                          "faults",
+                                          "safe_command_cycles",
+                                          "optimiser_exceptions",
+                                          "non_finite_messages",
+                                          "publication_failures",
+                                          "wall_s"};
   EXPECT_EQ(keys, expected);
+  EXPECT_NE(text.find("\"faults\": [],"), std::string::npos);
+  // Injected faults: one object per fault, in the order given.
+  RunReport faulty = r;
+  faulty.faults = {FaultRecord{FaultSpec{FaultKind::kMpcFail, 2.5}, 10},
+                   FaultRecord{FaultSpec{FaultKind::kDropCmds, 0.0}, 131}};
+  faulty.safe_command_cycles = 25;
+  std::ostringstream faulty_json;
+  writeReportJson(faulty, faulty_json);
+  EXPECT_NE(faulty_json.str().find("\"faults\": [{\"name\": \"mpc_fail\", \"at_s\": 2.5, "
+                                   "\"events\": 10}, {\"name\": \"drop_cmds\", \"at_s\": 0, "
+                                   "\"events\": 131}],"),
+            std::string::npos)
+      << faulty_json.str();
+  EXPECT_NE(faulty_json.str().find("\"safe_command_cycles\": 25,"), std::string::npos);
   EXPECT_NE(text.find("\"mpc_ms\": {\"median\": 3, \"max\": 10}"), std::string::npos);
   EXPECT_NE(text.find("\"messages\": 5000"), std::string::npos);
   // Optimisers out of sight (real time): their figures are null, not zero.

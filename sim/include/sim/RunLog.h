@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Types.h"
+#include "sim/FaultInjector.h"
 
 namespace velmora {
 namespace sim {
@@ -57,6 +58,13 @@ struct RunReport {
   /// real time): their times and failure counts are then written as null.
   bool optimisers_observed = true;
   scalar_t wall_s = 0.0;
+  std::vector<FaultRecord> faults;  ///< injected faults and how often each acted
+  size_t safe_command_cycles =
+      0;  ///< damping commands applied (lockstep: publications that sent one)
+  size_t optimiser_exceptions = 0;  ///< optimiser cycles that threw (lockstep)
+  size_t non_finite_messages = 0;
+  size_t publication_failures = 0;  ///< publications skipped for a non-finite state (lockstep) ///<
+                                    ///< applied messages with a NaN or infinite value
 };
 
 /// True when the sample shows a fallen robot: trunk below 0.15 m or roll or pitch beyond 0.8 rad.

@@ -2,9 +2,12 @@
 
 // Command-line options of velmora_sim.
 
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sim/FaultInjector.h"
 
 namespace velmora {
 namespace sim {
@@ -18,7 +21,7 @@ class UsageError : public std::runtime_error {
 /// Everything a run needs to know. Defaults give the bundled robot and the scenario's own
 /// command and duration.
 struct SimOptions {
-  std::string scenario = "stand";  ///< stand | trot_in_place | walk | turn | push
+  std::string scenario = "stand";  ///< stand | trot_in_place | walk | turn | push | soak
   double vx = 0.0;                 ///< [m/s]
   double vy = 0.0;                 ///< [m/s]
   double yaw_rate = 0.0;           ///< [rad/s]
@@ -28,15 +31,26 @@ struct SimOptions {
   std::string robot_description;
   std::string params;
   std::string out_dir = "sim_out";
-  bool quiet = false;  ///< no progress lines (tests)
+  bool quiet = false;             ///< no progress lines (tests)
+  std::vector<FaultSpec> faults;  ///< injected faults, in the order given
+  unsigned fault_seed = 1;        ///< seed of the random faults (drops, encoder noise)
 };
 
 /// Parses `args` (without the program name). Scenario defaults: stand 10 s; trot_in_place 20 s;
 /// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
-/// for 0.1 s at t = 5 s) 10 s; explicit flags override them. `robots_dir` holds the bundled
+/// for 0.1 s at t = 5 s) 10 s; soak (trot, the command changes every soakCommandPeriod() s through
+/// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` is repeatable;
+/// mpc_fail needs `--lockstep`. `robots_dir` holds the bundled
 /// robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir);
+
+/// Period [s] at which the soak scenario changes its command.
+double soakCommandPeriod();
+
+/// The soak scenario's command at simulation time `t` [s]: vx, vy [m/s] and yaw rate [rad/s]
+/// stepping every soakCommandPeriod() through a fixed cycle of walks, turns and side steps.
+std::array<double, 3> soakCommandAt(double t);
 
 /// The usage text.
 std::string simUsage();
