@@ -1,0 +1,63 @@
+// Fuzz target: the parameter-file readers on arbitrary INFO text, with every read the
+// controllers make of the parameter file (keys, types and matrix sizes as in the contact-force
+// optimiser and the whole-body controller). Each read either succeeds or is refused with one of
+// the documented errors (all std::runtime_error: INFO syntax, missing key, bad value, no entry
+// of a matrix); anything else is a fault.
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include <Eigen/Core>
+
+#include "FuzzInputFile.h"
+#include "core/misc/LoadData.h"
+
+namespace {
+
+template <typename Read>
+void refusedOrRead(Read&& read) {
+  try {
+    read();
+  } catch (const std::runtime_error&) {
+  }
+}
+
+void readScalar(const std::string& path, const std::string& key) {
+  refusedOrRead([&] {
+    double value = 0.0;
+    velmora::loadData::loadCppDataType(path, key, value);
+  });
+}
+
+void readMatrix(const std::string& path, const std::string& key, Eigen::Index rows,
+                Eigen::Index cols) {
+  refusedOrRead([&] {
+    Eigen::MatrixXd matrix = Eigen::MatrixXd::Zero(rows, cols);
+    velmora::loadData::loadEigenMatrix(path, key, matrix);
+    if (matrix.rows() != rows || matrix.cols() != cols) {
+      throw std::logic_error("loadEigenMatrix resized the matrix");
+    }
+  });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static velmora::fuzz::FuzzInputFile file("params.info");
+  file.write(data, size);
+  const std::string& path = file.path();
+  readMatrix(path, "weights.force_optmization", 12, 12);
+  readScalar(path, "friction_coefficient");
+  readScalar(path, "force_optimization_dt");
+  readMatrix(path, "weights.floatingbase", 6, 6);
+  readMatrix(path, "weights.leg_swing", 3, 3);
+  readScalar(path, "weights.contact_force");
+  readScalar(path, "wbc_dt");
+  readMatrix(path, "feedback_gain.leg_swing.kp", 3, 3);
+  readMatrix(path, "feedback_gain.leg_swing.kd", 3, 3);
+  readMatrix(path, "feedback_gain.floatingbase.kp", 6, 6);
+  readMatrix(path, "feedback_gain.floatingbase.kd", 6, 6);
+  return 0;
+}
