@@ -2,7 +2,8 @@
 // controllers make of the parameter file (keys, types and matrix sizes as in the contact-force
 // optimiser and the whole-body controller). Each read either succeeds or is refused with one of
 // the documented errors (all std::runtime_error: INFO syntax, missing key, bad value, no entry
-// of a matrix); anything else is a fault.
+// of a matrix, a non-finite entry); anything else is a fault, and so is a matrix read with a
+// non-finite entry.
 
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,7 @@ void readMatrix(const std::string& path, const std::string& key, Eigen::Index ro
     if (matrix.rows() != rows || matrix.cols() != cols) {
       throw std::logic_error("loadEigenMatrix resized the matrix");
     }
+    if (!matrix.allFinite()) throw std::logic_error("loadEigenMatrix accepted a non-finite entry");
   });
 }
 
