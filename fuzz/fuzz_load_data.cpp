@@ -58,16 +58,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static velmora::fuzz::FuzzInputFile file("params.info");
   file.write(data, size);
   const std::string& path = file.path();
-  readMatrix(path, "weights.force_optmization", 12, 12);
-  readScalar(path, "friction_coefficient");
-  readScalar(path, "force_optimization_dt");
-  readMatrix(path, "weights.floatingbase", 6, 6);
-  readMatrix(path, "weights.leg_swing", 3, 3);
-  readScalar(path, "weights.contact_force");
-  readScalar(path, "wbc_dt");
-  readMatrix(path, "feedback_gain.leg_swing.kp", 3, 3);
-  readMatrix(path, "feedback_gain.leg_swing.kd", 3, 3);
-  readMatrix(path, "feedback_gain.floatingbase.kp", 6, 6);
-  readMatrix(path, "feedback_gain.floatingbase.kd", 6, 6);
+  // Each read parses the whole file anew, so one read per input (chosen by the input's length)
+  // keeps the run fast; mutations that change the length reach the others.
+  switch (size % 11) {
+    case 0:
+      readMatrix(path, "weights.force_optmization", 12, 12);
+      break;
+    case 1:
+      readScalar(path, "friction_coefficient");
+      break;
+    case 2:
+      readScalar(path, "force_optimization_dt");
+      break;
+    case 3:
+      readMatrix(path, "weights.floatingbase", 6, 6);
+      break;
+    case 4:
+      readMatrix(path, "weights.leg_swing", 3, 3);
+      break;
+    case 5:
+      readScalar(path, "weights.contact_force");
+      break;
+    case 6:
+      readScalar(path, "wbc_dt");
+      break;
+    case 7:
+      readMatrix(path, "feedback_gain.leg_swing.kp", 3, 3);
+      break;
+    case 8:
+      readMatrix(path, "feedback_gain.leg_swing.kd", 3, 3);
+      break;
+    case 9:
+      readMatrix(path, "feedback_gain.floatingbase.kp", 6, 6);
+      break;
+    default:
+      readMatrix(path, "feedback_gain.floatingbase.kd", 6, 6);
+      break;
+  }
   return 0;
 }
