@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libeigen3-dev libboost-dev liburdfdom-dev
-          libmujoco-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format)
+          libmujoco-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+          clang libfuzzer-14-dev libclang-rt-14-dev)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

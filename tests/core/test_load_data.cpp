@@ -248,5 +248,25 @@ TEST_F(LoadDataTest, EmptyOrUnloadableMatricesFailWithExactMessages) {
   EXPECT_EQ(filled, matrix_t::Constant(2, 1, 3.0));
 }
 
+TEST_F(LoadDataTest, EntriesOverflowingWithTheScalingAreRefusedByPosition) {
+  // Each number is a finite double; their product is not.
+  const std::string file = write("overflow.info",
+                                 "gains\n{\n  scaling 1e300\n  (0,0) 1\n  (1,0) -1e10\n}\n"
+                                 "defaults\n{\n  scaling 1e200\n  default 1e200\n  (0,0) 0\n}\n");
+  matrix_t gains(2, 1);
+  try {
+    loadData::loadEigenMatrix(file, "gains", gains);
+    ADD_FAILURE() << "accepted an infinite entry";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "[loadEigenMatrix] Entry (1,0) of matrix \"gains\" in file \"" + file +
+                  "\" is not finite after scaling.");
+  }
+  // A defaulted entry overflows the same way.
+  matrix_t defaults(1, 2);
+  EXPECT_THROW(loadData::loadEigenMatrix(file, "defaults", defaults), std::runtime_error);
+  EXPECT_EQ(defaults(0, 0), 0.0);
+}
+
 }  // namespace
 }  // namespace velmora

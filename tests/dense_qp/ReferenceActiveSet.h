@@ -4,12 +4,25 @@
 // Algorithm 16.3) in long double, independent of the solver under test. It needs a strictly
 // convex objective on the null space of the equalities, full-row-rank equalities and a
 // feasible starting point. Each iteration solves the KKT system of the working set with a
-// fully pivoted LU factorisation; blocking constraints are added one at a time (ties to the
-// lowest index), the working constraint with the most wrongly signed multiplier is dropped.
+// fully pivoted LU factorisation and one step of iterative refinement.
+//
+// Three rules keep it finite and exact on ill-conditioned, degenerate problems (a whole-body QP
+// has a 1e-8 Hessian diagonal and five friction-pyramid rows meeting at a foot with zero force):
+//  - after a full step (no blocking constraint) x minimises the objective on the working set, so
+//    the next iteration takes the step as zero and only looks at the multipliers; a test of the
+//    computed step against zero would see the solve's rounding error (condition number times
+//    machine epsilon) and could keep taking noise steps for ever;
+//  - a blocking constraint joins the working set only if its row is linearly independent of the
+//    rows already there (a dependent row stays at its bound along the step in exact arithmetic;
+//    adding it would make the KKT matrix singular);
+//  - after a step of zero length (a degenerate vertex) Bland's rule applies until x moves again:
+//    the lowest-index blocking constraint is added, the lowest-index wrongly signed multiplier is
+//    dropped, which rules out cycling among the working sets of one vertex.
 //
 // Multipliers use the solver's convention H x + g + A'y + C'z = 0, z >= 0 at upper bounds,
 // z <= 0 at lower bounds.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -31,6 +44,16 @@ struct ReferenceSolution {
   std::vector<int> active_side;
 };
 
+/// Whether `row` is linearly independent of the rows of `rows` (relative rank test).
+inline bool isIndependentRow(const LongMatrix& rows, const LongVector& row) {
+  LongMatrix stacked(rows.rows() + 1, rows.cols());
+  stacked.topRows(rows.rows()) = rows;
+  stacked.bottomRows(1) = row.transpose();
+  Eigen::FullPivLU<LongMatrix> lu(stacked);
+  lu.setThreshold(1e-10L);
+  return lu.rank() == stacked.rows();
+}
+
 inline ReferenceSolution referenceActiveSet(const DenseQp& qp,
                                             const Eigen::VectorXd& feasible_start,
                                             int max_iterations = 2000) {
@@ -48,6 +71,8 @@ inline ReferenceSolution referenceActiveSet(const DenseQp& qp,
   out.x = feasible_start.cast<long double>();
   out.active_side.assign(mi, 0);
   std::vector<int>& side = out.active_side;
+  bool at_working_minimum = false;  // the last step was a full one
+  bool degenerate = false;          // the last step had zero length: Bland's rule
 
   for (out.iterations = 0; out.iterations < max_iterations; ++out.iterations) {
     std::vector<int> working;
@@ -55,23 +80,24 @@ inline ReferenceSolution referenceActiveSet(const DenseQp& qp,
       if (side[i] != 0) working.push_back(i);
     const int k = static_cast<int>(working.size());
     const int size = n + me + k;
+    LongMatrix rows(me + k, n);  // equality rows, then the working inequality rows
+    rows.topRows(me) = A;
+    for (int j = 0; j < k; ++j) rows.row(me + j) = C.row(working[j]);
     LongMatrix K = LongMatrix::Zero(size, size);
     K.topLeftCorner(n, n) = H;
-    K.block(n, 0, me, n) = A;
-    K.block(0, n, n, me) = A.transpose();
-    for (int j = 0; j < k; ++j) {
-      K.block(n + me + j, 0, 1, n) = C.row(working[j]);
-      K.block(0, n + me + j, n, 1) = C.row(working[j]).transpose();
-    }
+    K.bottomLeftCorner(me + k, n) = rows;
+    K.topRightCorner(n, me + k) = rows.transpose();
     // Step p of the problem restricted to the working set, with its multipliers.
     LongVector rhs = LongVector::Zero(size);
     rhs.head(n) = -(H * out.x + g);
-    const LongVector sol = K.fullPivLu().solve(rhs);
+    const Eigen::FullPivLU<LongMatrix> lu(K);
+    if (!lu.isInvertible()) return out;  // not converged: the preconditions do not hold
+    LongVector sol = lu.solve(rhs);
+    sol += lu.solve(rhs - K * sol);
     const LongVector p = sol.head(n);
     const long double x_scale = 1.0L + out.x.cwiseAbs().maxCoeff();
 
-    if (p.cwiseAbs().maxCoeff() <= 1e-15L * x_scale) {
-      // Multipliers of the working set; drop the most wrongly signed one.
+    if (at_working_minimum || p.cwiseAbs().maxCoeff() <= 1e-15L * x_scale) {
       const LongVector multipliers = sol.tail(me + k);
       const long double scale = 1.0L + multipliers.cwiseAbs().maxCoeff();
       int drop = -1;
@@ -81,6 +107,7 @@ inline ReferenceSolution referenceActiveSet(const DenseQp& qp,
         if (signed_value < worst) {
           worst = signed_value;
           drop = working[j];
+          if (degenerate) break;  // Bland: the lowest index
         }
       }
       if (drop < 0) {
@@ -91,28 +118,44 @@ inline ReferenceSolution referenceActiveSet(const DenseQp& qp,
         return out;
       }
       side[drop] = 0;
+      at_working_minimum = false;
       continue;
     }
 
-    // Longest feasible step along p, up to 1.
-    long double alpha = 1.0L;
-    int blocking = -1, blocking_side = 0;
+    // Longest feasible step along p, up to 1: the nearest blocking row independent of the
+    // working set, ties to the lowest index.
     const LongVector Cx = C * out.x;
     const LongVector Cp = C * p;
+    const long double p_norm = p.cwiseAbs().maxCoeff();
+    struct Candidate {
+      long double alpha;
+      int row, side;
+    };
+    std::vector<Candidate> blocking;
     for (int i = 0; i < mi; ++i) {
       if (side[i] != 0) continue;
-      const long double tiny = 1e-18L * (1.0L + C.row(i).cwiseAbs().maxCoeff() * x_scale);
-      if (finite_hi(i) && Cp[i] > tiny) {
+      const long double noise = 1e-15L * C.row(i).cwiseAbs().maxCoeff() * p_norm;
+      if (finite_hi(i) && Cp[i] > noise) {
         const long double a = std::max(0.0L, (qp.u[i] - Cx[i]) / Cp[i]);
-        if (a < alpha) alpha = a, blocking = i, blocking_side = 1;
+        if (a < 1.0L) blocking.push_back({a, i, 1});
       }
-      if (finite_lo(i) && Cp[i] < -tiny) {
+      if (finite_lo(i) && Cp[i] < -noise) {
         const long double a = std::max(0.0L, (qp.l[i] - Cx[i]) / Cp[i]);
-        if (a < alpha) alpha = a, blocking = i, blocking_side = -1;
+        if (a < 1.0L) blocking.push_back({a, i, -1});
       }
     }
+    std::stable_sort(blocking.begin(), blocking.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.alpha < b.alpha; });
+    long double alpha = 1.0L;
+    for (const Candidate& c : blocking) {
+      if (!isIndependentRow(rows, C.row(c.row).transpose())) continue;
+      alpha = c.alpha;
+      side[c.row] = c.side;
+      break;
+    }
     out.x += alpha * p;
-    if (blocking >= 0) side[blocking] = blocking_side;
+    at_working_minimum = alpha == 1.0L;
+    degenerate = alpha == 0.0L;
   }
   return out;
 }

@@ -124,6 +124,35 @@ TEST(NullSpaceElimination, ParametrisesTheSolutionSetOfConsistentEqualities) {
   }
 }
 
+TEST(NullSpaceElimination, HandlesNoFreeAndNoBasicVariables) {
+  std::mt19937 rng(5);
+  // Full rank n (square, then with more rows than columns): a single point, empty null space.
+  for (const int m : {6, 9}) {
+    const Eigen::MatrixXd A = gaussianMatrix(rng, m, 6);
+    const Eigen::VectorXd x_true = gaussianMatrix(rng, 6, 1);
+    NullSpaceElimination e;
+    e.resize(6, m);
+    ASSERT_TRUE(e.compute(A, A * x_true, 1e-11, 1e-10, 1e-10)) << m;
+    EXPECT_EQ(e.nullity(), 0);
+    EXPECT_LE((e.particular() - x_true).cwiseAbs().maxCoeff(), 1e-10) << m;
+    Eigen::MatrixXd Z;
+    e.multiplyZ(Eigen::MatrixXd::Identity(6, 6), Z);
+    EXPECT_EQ(Z.cols(), 0);
+    Eigen::VectorXd x;
+    e.expand(Eigen::VectorXd(0), x);
+    EXPECT_LE((x - x_true).cwiseAbs().maxCoeff(), 1e-10) << m;
+  }
+  // Rank 0 (all-zero rows): every x solves 0 x = 0, nothing solves 0 x = 1.
+  const Eigen::MatrixXd zero = Eigen::MatrixXd::Zero(2, 5);
+  NullSpaceElimination e;
+  e.resize(5, 2);
+  ASSERT_TRUE(e.compute(zero, Eigen::VectorXd::Zero(2), 1e-11, 1e-10, 1e-10));
+  EXPECT_EQ(e.rank(), 0);
+  EXPECT_EQ(e.nullity(), 5);
+  EXPECT_EQ(e.particular(), Eigen::VectorXd::Zero(5));
+  EXPECT_FALSE(e.compute(zero, Eigen::VectorXd::Ones(2), 1e-11, 1e-10, 1e-10));
+}
+
 TEST(NullSpaceElimination, DetectsInconsistentRightHandSides) {
   std::mt19937 rng(3);
   const Eigen::MatrixXd A0 = gaussianMatrix(rng, 3, 8);

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -88,6 +90,15 @@ TEST_F(ModelInfoLoaderTest, NonUnitQuaternionIsNormalisedAndZeroRejected) {
       relativelyNear(info.base_init_quat, vector4_t(0, 0, std::sqrt(0.5), std::sqrt(0.5)), 1e-15));
   tree.put("base_init_quat", "0 0 0 0");
   expectError<std::invalid_argument>(variant("zero_quat", tree), {"base_init_quat"});
+  // Entries whose squared norm overflows still give the unit quaternion they point to.
+  const std::vector<std::pair<std::string, vector4_t>> huge_cases = {
+      {"1e200 0 0 1e200", vector4_t(std::sqrt(0.5), 0, 0, std::sqrt(0.5))},
+      {"1.7e308 -1.7e308 1.7e308 1.7e308", vector4_t(0.5, -0.5, 0.5, 0.5)}};
+  for (const auto& [huge, expected] : huge_cases) {
+    tree.put("base_init_quat", huge);
+    const ModelInfo big = loadModelInfo(variant("huge_quat", tree), robot_);
+    EXPECT_TRUE(relativelyNear(big.base_init_quat, expected, 1e-15)) << huge;
+  }
 }
 
 TEST_F(ModelInfoLoaderTest, UnreadableFiles) {

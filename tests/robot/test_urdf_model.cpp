@@ -241,6 +241,24 @@ TEST(UrdfModelErrors, NameTheFileAndTheProblem) {
                   "mimic.urdf", "follower");
 }
 
+TEST(UrdfModelErrors, NumbersThatOverflowWhenCombinedAreRefused) {
+  // Each value is a finite double; placing or merging them is not. Massless links, so that the
+  // origins themselves overflow (a massive one placed that far would overflow its body first).
+  expectUrdfError(R"(<robot name="far"><link name="base"/><link name="far"/><link name="farther"/>
+      <joint name="out" type="fixed"><origin xyz="1.5e308 0 0"/><parent link="base"/>
+      <child link="far"/></joint>
+      <joint name="beyond" type="fixed"><origin xyz="1.5e308 0 0"/><parent link="far"/>
+      <child link="farther"/></joint></robot>)",
+                  "far_origin.urdf", "joint 'beyond' has an origin that is not finite");
+  expectUrdfError(robotWith(R"(<link name="dense"><inertial><mass value="1.5e308"/>
+      <inertia ixx="1" ixy="0" ixz="0" iyy="1" iyz="0" izz="1"/></inertial></link>
+      <link name="denser"><inertial><mass value="1.5e308"/>
+      <inertia ixx="1" ixy="0" ixz="0" iyy="1" iyz="0" izz="1"/></inertial></link>
+      <joint name="a" type="fixed"><parent link="base"/><child link="dense"/></joint>
+      <joint name="b" type="fixed"><parent link="base"/><child link="denser"/></joint>)"),
+                  "heavy_merge.urdf", "denser' makes the inertia of its body overflow");
+}
+
 TEST(UrdfModelErrors, MissingFile) {
   const std::string path = "/nonexistent/velmora/robot.urdf";
   try {

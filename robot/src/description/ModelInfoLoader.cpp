@@ -162,8 +162,10 @@ ModelInfo loadModelInfo(const std::string& description_path,
 
   info.base_init_pos = reader.numbers("base_init_pos", 3);
   const vector4_t quaternion = reader.numbers("base_init_quat", 4);
-  if (quaternion.norm() < 1e-6) reader.fail("base_init_quat", "zero quaternion");
-  info.base_init_quat = quaternion.normalized();
+  if (quaternion.stableNorm() < 1e-6) reader.fail("base_init_quat", "zero quaternion");
+  // Divided by its largest entry first: the norm of entries near the limit of the double range
+  // overflows, and dividing by an infinite norm would give a zero quaternion.
+  info.base_init_quat = (quaternion / quaternion.cwiseAbs().maxCoeff()).normalized();
   info.joints_init_pos = reader.jointPositions("joints_init_pos");
   info.joints_nominal_pos = reader.jointPositions("joints_nominal_pos");
   return info;

@@ -98,11 +98,19 @@ class UrdfModelBuilder {
   void addLink(const urdf::Link& link, int joint, const SE3& placement) {
     addFrame(link.name, FrameType::kBody, joint, placement);
     model_.appendBodyInertia(joint, linkInertia(link).transformedBy(placement));
+    // Finite numbers near the limit of the double range overflow when placed or summed.
+    const Inertia& body = model_.inertias[joint];
+    if (!std::isfinite(body.mass()) || !body.lever().allFinite() || !body.inertia().allFinite()) {
+      fail("link '" + link.name + "' makes the inertia of its body overflow (values too large)");
+    }
     for (std::size_t k = 0; k < link.child_joints.size(); ++k) {
       const urdf::Joint& child = *link.child_joints[k];
       const urdf::Link& child_link = *link.child_links[k];
       if (child.mimic) fail("joint '" + child.name + "' is a mimic joint, which is not supported");
       const SE3 joint_placement = placement * toSE3(child.parent_to_joint_origin_transform);
+      if (!joint_placement.rotation().allFinite() || !joint_placement.translation().allFinite()) {
+        fail("joint '" + child.name + "' has an origin that is not finite (values too large)");
+      }
       if (child.type == urdf::Joint::FIXED) {
         addFrame(child.name, FrameType::kFixedJoint, joint, joint_placement);
         addLink(child_link, joint, joint_placement);

@@ -71,17 +71,21 @@ bool NullSpaceElimination::compute(const Eigen::MatrixXd& A, const Eigen::Vector
   rank_ = r;
   const Eigen::Index p = n_ - r;
 
+  // Eigen's triangular solves bind references to the first element, so empty blocks (no
+  // free variable when r = n, no basic variable when A is zero) are skipped, not solved.
   const auto U11 = LU_.topLeftCorner(r, r).triangularView<Eigen::Upper>();
   T_ = LU_.block(0, r, r, p);
-  U11.solveInPlace(T_);
+  if (r > 0 && p > 0) U11.solveInPlace(T_);
 
   // x_p: L11 U11 x_B = (P b)(0:r), x_N = 0.
-  auto c = work_m_.head(r);
-  for (Eigen::Index i = 0; i < r; ++i) c[i] = b[row_order_[i]];
-  LU_.topLeftCorner(r, r).triangularView<Eigen::UnitLower>().solveInPlace(c);
-  U11.solveInPlace(c);
   x_p_.setZero();
-  for (Eigen::Index k = 0; k < r; ++k) x_p_[col_order_[k]] = c[k];
+  if (r > 0) {
+    auto c = work_m_.head(r);
+    for (Eigen::Index i = 0; i < r; ++i) c[i] = b[row_order_[i]];
+    LU_.topLeftCorner(r, r).triangularView<Eigen::UnitLower>().solveInPlace(c);
+    U11.solveInPlace(c);
+    for (Eigen::Index k = 0; k < r; ++k) x_p_[col_order_[k]] = c[k];
+  }
 
   residual_vec_.noalias() = A * x_p_;
   const double product_scale = (A.cwiseAbs() * x_p_.cwiseAbs()).maxCoeff();

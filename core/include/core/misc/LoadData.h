@@ -8,6 +8,7 @@
 // entry, 1.0 when absent or not a number), `default` (value of every absent or non-numeric
 // entry, 0.0 when absent) and one child per entry named "(i,j)" (0-based, no spaces).
 
+#include <cmath>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -36,8 +37,9 @@ void loadCppDataType(const std::string& filename, const std::string& dataName, T
 /// `matrixName` of the INFO file `filename`. Entries that are absent or not numbers take the
 /// default value; all entries are multiplied by the scaling factor. If some but not all entries
 /// were defaulted, a warning naming the matrix goes to standard error.
-/// @throws std::runtime_error when `matrix` is 0 x 0 (the file is not read) or when no entry at all
-///         could be read (then every entry holds scaling x default).
+/// @throws std::runtime_error when `matrix` is 0 x 0 (the file is not read), when no entry at all
+///         could be read (then every entry holds scaling x default), or when an entry times the
+///         scaling is not finite (overflow; `matrix` is then partly written).
 /// @throws boost::property_tree::info_parser::info_parser_error when the file cannot be opened or
 ///         breaks the INFO syntax.
 template <typename Derived>
@@ -68,6 +70,11 @@ void loadEigenMatrix(const std::string& filename, const std::string& matrixName,
         ++num_failed;
       }
       matrix(i, j) = scaling * entry;
+      if (!std::isfinite(static_cast<double>(matrix(i, j)))) {
+        throw std::runtime_error("[loadEigenMatrix] Entry (" + std::to_string(i) + "," +
+                                 std::to_string(j) + ") of matrix \"" + matrixName +
+                                 "\" in file \"" + filename + "\" is not finite after scaling.");
+      }
     }
   }
 
