@@ -22,3 +22,9 @@ for test in "${TSAN_TESTS[@]}"; do
   # The report-only measurements say nothing about races and are slow under the sanitizer.
   "$program" --gtest_filter='-*Report*' --gtest_brief=1
 done
+
+# velmora as its users get it: installed into a temporary prefix and used from a separate project
+# (default compiler flags and -march=x86-64), pkg-config, the simulator with the source tree
+# hidden; then the Debian package's metadata and contents.
+bash scripts/test_install.sh
+bash scripts/check_deb.sh
