@@ -47,4 +47,4 @@ outside="$(grep -vE '^\./($|usr/)' <<< "$contents" || true)"
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 
 echo "check_deb: OK $deb"
-dpkg-deb -I "$deb" | sed -n '/Package:/,$p'
+dpkg-deb -f "$deb"
