@@ -48,3 +48,9 @@ for target in fuzz_urdf_model fuzz_model_info fuzz_load_data fuzz_sim_options; d
     -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$target-" \
     "build-fuzz/corpus/$target" "fuzz/corpus/$target"
 done
+
+# velmora as its users get it: installed into a temporary prefix and used from a separate project
+# (default compiler flags and -march=x86-64), pkg-config, the simulator with the source tree
+# hidden; then the Debian package's metadata and contents.
+bash scripts/test_install.sh
+bash scripts/check_deb.sh

@@ -2,28 +2,47 @@
 // Exit codes: 0 the robot did not fall, 3 it fell, 2 bad flags or files, 1 another error.
 
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "core/Version.h"
+#include "core/misc/DataDirectory.h"
 #include "sim/ScenarioRunner.h"
 #include "sim/SimOptions.h"
 
-#ifndef VELMORA_ROBOTS_DIR
-#define VELMORA_ROBOTS_DIR "robots"
-#endif
+namespace {
+
+/// The bundled robots: <prefix>/share/velmora/robots of an installed program, or the build
+/// tree's share/velmora, which links to the source tree. When neither exists the path where
+/// they were looked for is returned, so that the error about the missing file names it.
+std::string bundledRobotsDirectory() {
+  const std::filesystem::path executable = velmora::currentExecutable();
+  const auto data = velmora::dataDirectoryOf(executable);
+  if (data) return (*data / "robots").string();
+  return (executable.parent_path() / ".." / "share" / "velmora" / "robots")
+      .lexically_normal()
+      .string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace velmora::sim;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << simUsage();
+      std::cout << simUsage() << "       velmora_sim --version\n";
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "velmora_sim " << velmora::kVersion << std::endl;
       return 0;
     }
   }
   try {
-    const SimOptions options = parseSimOptions(args, VELMORA_ROBOTS_DIR);
+    const SimOptions options = parseSimOptions(args, bundledRobotsDirectory());
     std::cout << "velmora_sim: scenario " << options.scenario << ", "
               << (options.lockstep ? "lockstep" : "real time") << ", " << options.duration_s
               << " s, command vx " << options.vx << " m/s, vy " << options.vy << " m/s, yaw rate "

@@ -5,6 +5,8 @@
 
 #include <Eigen/Dense>
 
+#include "core/EigenAbiCheck.h"
+
 namespace velmora {
 
 using scalar_t = double;
