@@ -48,8 +48,9 @@ pid=$!
 sleep 60
 rss_first="$(rss_kb "$pid")"
 rss_last="$rss_first"
-# Sample until the process ends; the last sample is the one closest to the end of the run.
-while kill -0 "$pid" 2>/dev/null; do
+# Sample until the controller stops (its timing lines appear): the last sample is the one
+# closest to the end of the run, before the report files are built.
+while kill -0 "$pid" 2>/dev/null && ! grep -q "max time" "$LOG"; do
   value="$(rss_kb "$pid")"
   [[ -n "$value" ]] && rss_last="$value"
   sleep 5
