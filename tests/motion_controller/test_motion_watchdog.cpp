@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -121,6 +124,47 @@ TEST_F(MotionWatchdogTest, ThrowingWholeBodyCyclesLeadToTheSafeCommand) {
   EXPECT_GE(countLines(log, "WARN", "commands stale \\(age [0-9.]+ ms, limit 10.0 ms\\)"), 1u)
       << log;
   expectOneLinePerChange(log);
+}
+
+TEST_F(MotionWatchdogTest, NonFiniteStateGetsTheSafeCommandAtTheLastFinitePosition) {
+  CommandListener listener("actuators_cmds");
+  auto controller = makeController("", paramsWithDamping());
+  testing::internal::CaptureStderr();
+  feedStanding(*controller);
+  const auto host = pushStandingState(*controller);
+  ActuatorCmds message;
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+
+  host->pause();
+  auto nan_host = std::make_unique<StatePusher>(
+      *controller, node,
+      [this] {
+        auto qpos = standingQpos();
+        (*qpos)(8) = std::numeric_limits<double>::quiet_NaN();
+        return qpos;
+      },
+      [this] { return zeroQvel(); });
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, true, message));
+  for (size_t i = 0; i < message.pos.size(); ++i) {
+    EXPECT_EQ(message.pos[i], static_cast<float>(info->joints_init_pos(static_cast<long>(i))))
+        << message.actuators_name[i];
+  }
+  nan_host.reset();
+  host->resume();
+  listener.clear();
+  ASSERT_TRUE(awaitMessage(listener, false, message));
+  const std::string log = testing::internal::GetCapturedStderr();
+  host->pause();
+  controller.reset();
+  for (const auto& sent : listener.messages()) {
+    for (size_t i = 0; i < sent.pos.size(); ++i) {
+      ASSERT_TRUE(std::isfinite(sent.pos[i]) && std::isfinite(sent.torque[i]) &&
+                  std::isfinite(sent.kp[i]) && std::isfinite(sent.kd[i]) &&
+                  std::isfinite(sent.vel[i]));
+    }
+  }
+  EXPECT_GE(countLines(log, "WARN", "state not finite"), 1u) << log;
 }
 
 TEST_F(MotionWatchdogTest, BadSafetyParametersFailTheConstructionNamingTheKey) {

@@ -11,6 +11,8 @@ namespace velmora {
 namespace {
 
 constexpr scalar_t kDefaultCommandTimeoutPeriods = 5.0;
+/// Slack on the age comparisons [s]: far below any period, far above clock rounding.
+constexpr scalar_t kAgeTolerance_s = 1e-6;
 constexpr scalar_t kDefaultStateTimeout_s = 0.05;
 constexpr scalar_t kDefaultDampingKd = 1.0;
 
@@ -66,7 +68,9 @@ ActuatorCommands safeDampingCommand(const vector_t& joint_pos, scalar_t damping_
   ActuatorCommands command;
   command.setZero(static_cast<size_t>(joint_pos.size()));
   command.Kd.setConstant(damping_kd);
-  command.pos = joint_pos;
+  // kp is 0, so the position target has no effect; a non-finite one must still never reach a
+  // motor driver.
+  command.pos = joint_pos.unaryExpr([](scalar_t q) { return std::isfinite(q) ? q : 0.0; });
   return command;
 }
 
@@ -82,8 +86,10 @@ CommandWatchdog::Verdict CommandWatchdog::check(scalar_t now_s, scalar_t command
   verdict.command_age_s = now_s - command_stamp_s;
   verdict.state_age_s = now_s - state_stamp_s;
   // Written so that a NaN age (an unstamped record) is stale.
-  verdict.commands_stale = !(verdict.command_age_s <= limits_.command_timeout_s);
-  verdict.state_stale = !(verdict.state_age_s <= limits_.state_timeout_s);
+  // An age equal to a limit is fresh; kAgeTolerance_s absorbs the rounding of clock readings
+  // that lie a whole number of periods apart.
+  verdict.commands_stale = !(verdict.command_age_s <= limits_.command_timeout_s + kAgeTolerance_s);
+  verdict.state_stale = !(verdict.state_age_s <= limits_.state_timeout_s + kAgeTolerance_s);
   const bool safe = verdict.commands_stale || verdict.state_stale;
   verdict.publish_commands = !safe;
   verdict.changed = safe != safe_;

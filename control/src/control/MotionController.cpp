@@ -1,8 +1,10 @@
 #include "control/MotionController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -178,14 +180,21 @@ bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer, CommandWatchd
   // The host may have pushed empty pointers since the check: nothing to do then.
   if (qpos == nullptr || qvel == nullptr) return false;
   timer.startTimer();
-  pinocchioInterface_.updateRobotState(*qpos, *qvel);
+  // A state with a non-finite entry cannot drive the model: it counts as a stale state, and the
+  // safe command holds the joints at the last finite measurement.
+  const bool state_finite = qpos->allFinite() && qvel->allFinite();
+  if (state_finite) {
+    pinocchioInterface_.updateRobotState(*qpos, *qvel);
+    last_finite_qpos_ = qpos;
+  }
   const rclcpp::Time now = nodeHandle_->now();
   const builtin_interfaces::msg::Time stamp = now;
 
   const auto commands = actuatorCommands_buffer_.get();
   if (commands == nullptr) return false;
   const CommandWatchdog::Verdict verdict =
-      watchdog.check(now.seconds(), commands->stamp_s, state_stamp_s);
+      watchdog.check(now.seconds(), commands->stamp_s,
+                     state_finite ? state_stamp_s : std::numeric_limits<scalar_t>::quiet_NaN());
   if (verdict.changed) logWatchdogChange(verdict, watchdog.limits());
 
   const auto& joint_names = pinocchioInterface_.getModel().names;
@@ -193,10 +202,11 @@ bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer, CommandWatchd
     actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, *commands, stamp));
   } else {
     // The model holds the state just checked for size; its joints follow the base's 7 entries.
+    const vector_t& measured = last_finite_qpos_ != nullptr ? *last_finite_qpos_ : *qpos;
     const auto num_joints = std::min<Eigen::Index>(
-        static_cast<Eigen::Index>(modelInfo_.joints_name.size()), qpos->size() - 7);
+        static_cast<Eigen::Index>(modelInfo_.joints_name.size()), measured.size() - 7);
     const ActuatorCommands safe =
-        safeDampingCommand(qpos->segment(7, num_joints), watchdog.limits().damping_kd);
+        safeDampingCommand(measured.segment(7, num_joints), watchdog.limits().damping_kd);
     actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, safe, stamp));
   }
   timer.endTimer();
@@ -219,9 +229,13 @@ void MotionController::logWatchdogChange(const CommandWatchdog::Verdict& verdict
     cause += part;
   }
   if (verdict.state_stale) {
-    std::snprintf(part, sizeof(part), "%sstate stale (age %.1f ms, limit %.1f ms)",
-                  cause.empty() ? "" : ", ", 1e3 * verdict.state_age_s,
-                  1e3 * limits.state_timeout_s);
+    if (std::isnan(verdict.state_age_s)) {
+      std::snprintf(part, sizeof(part), "%sstate not finite", cause.empty() ? "" : ", ");
+    } else {
+      std::snprintf(part, sizeof(part), "%sstate stale (age %.1f ms, limit %.1f ms)",
+                    cause.empty() ? "" : ", ", 1e3 * verdict.state_age_s,
+                    1e3 * limits.state_timeout_s);
+    }
     cause += part;
   }
   RCLCPP_WARN(nodeHandle_->get_logger(),
