@@ -120,7 +120,6 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
       << "  \"safe_command_cycles\": " << r.safe_command_cycles << ",\n"
       << "  \"optimiser_exceptions\": " << count(r.optimiser_exceptions) << ",\n"
       << "  \"non_finite_messages\": " << r.non_finite_messages << ",\n"
-      << "  \"publication_failures\": " << count(r.publication_failures) << ",\n"
       << "  \"wall_s\": " << number(r.wall_s) << "\n"
       << "}\n";
 }
@@ -270,7 +269,6 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
     line("safe_command_cycles", std::to_string(r.safe_command_cycles));
     line("optimiser_exceptions", count(r.optimiser_exceptions));
     line("non_finite_messages", std::to_string(r.non_finite_messages));
-    line("publication_failures", count(r.publication_failures));
   }
   line("wall_s", number(r.wall_s));
   out << "-----------------------------------------\n";

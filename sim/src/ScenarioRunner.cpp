@@ -266,12 +266,13 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   Recorder recorder(options, progress);
   std::vector<double> mpc_ms, wbc_ms;
   size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
-  size_t non_finite_messages = 0, publication_failures = 0;
+  size_t non_finite_messages = 0;
   std::shared_ptr<ModeSchedule> schedule;
   std::shared_ptr<const TrajectoriesBuffer> references;
   // What the controller holds: the newest state the host pushed (and when), the newest body
   // feedback law, the newest joint commands (and when they were computed).
   vector_t state_qpos, state_qvel;
+  vector_t last_finite_joint_pos;
   double state_time = -std::numeric_limits<double>::infinity();
   std::shared_ptr<CtrlData> policy;
   bool policy_seen = false;
@@ -351,21 +352,22 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       wbc_ms.push_back(millisecondsSince(start));
       // The publication: the newest commands while they and the state are fresh, otherwise
       // the damping command on the measured joint positions.
+      // A state with a non-finite entry counts as stale, and the damping command then holds the
+      // joints at the last finite measurement.
       communication::msg::ActuatorCmds message;
       const bool state_finite = state_qpos.allFinite() && state_qvel.allFinite();
-      if (commands && !state_finite) {
-        // The loop's robot model rejects a non-finite state: that cycle publishes nothing.
-        ++publication_failures;
-      } else if (commands && watchdog.check(t, commands_time, state_time).publish_commands) {
+      if (state_finite) last_finite_joint_pos = state_qpos.tail(state_qpos.size() - 7);
+      const double checked_state_time =
+          state_finite ? state_time : std::numeric_limits<double>::quiet_NaN();
+      if (commands && watchdog.check(t, commands_time, checked_state_time).publish_commands) {
         message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
       } else if (commands) {
-        const vector_t joint_pos = state_qpos.tail(state_qpos.size() - 7);
-        message = buildActuatorCmds(*robot.info, joint_names,
-                                    safeDampingCommand(joint_pos, watchdog.limits().damping_kd),
-                                    node->now());
+        message = buildActuatorCmds(
+            *robot.info, joint_names,
+            safeDampingCommand(last_finite_joint_pos, watchdog.limits().damping_kd), node->now());
         ++safe_command_cycles;
       }
-      if (commands && state_finite && !faults.dropCommand(t)) {
+      if (commands && !faults.dropCommand(t)) {
         in_flight.emplace_back(t + faults.commandDelay(t), std::move(message));
       }
     }
@@ -392,7 +394,6 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   result.report.safe_command_cycles = safe_command_cycles;
   result.report.optimiser_exceptions = optimiser_exceptions;
   result.report.non_finite_messages = non_finite_messages;
-  result.report.publication_failures = publication_failures;
   return result;
 }
 

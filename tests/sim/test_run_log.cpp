@@ -106,7 +106,6 @@ TEST(RunLog, ReportHasExactlyTheDocumentedKeysAndTimingSummaries) {
                                           "safe_command_cycles",
                                           "optimiser_exceptions",
                                           "non_finite_messages",
-                                          "publication_failures",
                                           "wall_s"};
   EXPECT_EQ(keys, expected);
   EXPECT_NE(text.find("\"faults\": [],"), std::string::npos);

@@ -62,9 +62,7 @@ struct RunReport {
   size_t safe_command_cycles =
       0;  ///< damping commands applied (lockstep: publications that sent one)
   size_t optimiser_exceptions = 0;  ///< optimiser cycles that threw (lockstep)
-  size_t non_finite_messages = 0;
-  size_t publication_failures = 0;  ///< publications skipped for a non-finite state (lockstep) ///<
-                                    ///< applied messages with a NaN or infinite value
+  size_t non_finite_messages = 0;   ///< applied messages with a NaN or infinite value
 };
 
 /// True when the sample shows a fallen robot: trunk below 0.15 m or roll or pitch beyond 0.8 rad.
