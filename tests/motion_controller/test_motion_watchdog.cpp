@@ -49,13 +49,18 @@ void expectOneLinePerChange(const std::string& log) {
   EXPECT_GE(returns, 1u) << log;
 }
 
+/// The controller's own command with a body law: stiffness on the joints. (Until the contact
+/// force optimisation's first law, which a slow build may take a while to deliver, the
+/// whole-body controller sends the all-zero record, which is neither this nor the safe command.)
+bool isLive(const ActuatorCmds& message) { return !message.kp.empty() && message.kp[0] > 0.0f; }
+
 class MotionWatchdogTest : public MotionTest {
  protected:
-  /// Waits until a message of the wanted kind arrives; returns it.
+  /// Waits until the safe command (`safe`) or a live command (otherwise) arrives; returns it.
   bool awaitMessage(CommandListener& listener, bool safe, ActuatorCmds& found) {
     return eventually([&] {
       for (const auto& message : listener.messages()) {
-        if (isSafe(message) == safe) {
+        if (safe ? isSafe(message) : isLive(message)) {
           found = message;
           return true;
         }
@@ -91,7 +96,6 @@ TEST_F(MotionWatchdogTest, HostStoppingTheStateGetsTheSafeCommandUntilItResumes)
   host->resume();
   listener.clear();
   ASSERT_TRUE(awaitMessage(listener, false, message));
-  EXPECT_GT(message.kp[0], 0.0f);
   const std::string log = testing::internal::GetCapturedStderr();
   host->pause();
   controller.reset();
