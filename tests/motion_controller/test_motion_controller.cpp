@@ -65,7 +65,10 @@ TEST_F(MotionTest, StateWithoutScheduleProducesNoMessage) {
 
 TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
   CommandListener listener("actuators_cmds");
-  auto controller = makeController();
+  // A command timeout of 50 periods: a sanitizer build on a loaded machine delays whole-body
+  // cycles beyond the default 10 ms often enough to fill the window with the safe command.
+  auto controller =
+      makeController("", paramsWith("  command_timeout_periods", "50", "relaxed_timeout"));
   feedStanding(*controller);
   const auto host = pushStandingState(*controller);  // a state pushed once would go stale
   ASSERT_TRUE(eventually([&] { return listener.count() >= 50; }));
