@@ -272,7 +272,6 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   // What the controller holds: the newest state the host pushed (and when), the newest body
   // feedback law, the newest joint commands (and when they were computed).
   vector_t state_qpos, state_qvel;
-  vector_t last_finite_joint_pos;
   double state_time = -std::numeric_limits<double>::infinity();
   std::shared_ptr<CtrlData> policy;
   bool policy_seen = false;
@@ -352,19 +351,13 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       wbc_ms.push_back(millisecondsSince(start));
       // The publication: the newest commands while they and the state are fresh, otherwise
       // the damping command on the measured joint positions.
-      // A state with a non-finite entry counts as stale, and the damping command then holds the
-      // joints at the last finite measurement.
       communication::msg::ActuatorCmds message;
-      const bool state_finite = state_qpos.allFinite() && state_qvel.allFinite();
-      if (state_finite) last_finite_joint_pos = state_qpos.tail(state_qpos.size() - 7);
-      const double checked_state_time =
-          state_finite ? state_time : std::numeric_limits<double>::quiet_NaN();
-      if (commands && watchdog.check(t, commands_time, checked_state_time).publish_commands) {
+      const bool fresh =
+          watchdog.check(t, commands_time, state_time, state_qpos, state_qvel).publish_commands;
+      if (commands && fresh) {
         message = buildActuatorCmds(*robot.info, joint_names, *commands, node->now());
       } else if (commands) {
-        message = buildActuatorCmds(
-            *robot.info, joint_names,
-            safeDampingCommand(last_finite_joint_pos, watchdog.limits().damping_kd), node->now());
+        message = buildActuatorCmds(*robot.info, joint_names, watchdog.safeCommand(), node->now());
         ++safe_command_cycles;
       }
       if (commands && !faults.dropCommand(t)) {

@@ -115,6 +115,34 @@ TEST(CommandWatchdog, UnstampedCommandsOrStateAreStale) {
   EXPECT_TRUE(std::isnan(record.state_stamp_s));
 }
 
+TEST(CommandWatchdog, NonFiniteStateIsStaleAndTheSafeCommandKeepsTheLastFinitePositions) {
+  CommandWatchdog watchdog(testLimits());
+  const vector_t qvel = vector_t::Zero(6 + 2);
+  vector_t qpos(7 + 2);
+  qpos << 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, 1.0, 0.8, -1.6;
+  const auto finite = watchdog.check(kNow, kNow, kNow, qpos, qvel);
+  EXPECT_TRUE(finite.publish_commands);
+  EXPECT_TRUE(finite.state_finite);
+
+  vector_t broken = qpos;
+  broken(8) = kNaN;
+  const auto non_finite = watchdog.check(kNow + 0.001, kNow + 0.001, kNow + 0.001, broken, qvel);
+  EXPECT_FALSE(non_finite.publish_commands);
+  EXPECT_TRUE(non_finite.changed);
+  EXPECT_TRUE(non_finite.state_stale);
+  EXPECT_FALSE(non_finite.state_finite);
+  EXPECT_FALSE(non_finite.commands_stale);
+  const ActuatorCommands safe = watchdog.safeCommand();
+  EXPECT_EQ(safe.pos, qpos.tail(2));  // the last finite joint positions, not the NaN
+  EXPECT_EQ(safe.Kp, vector_t::Zero(2));
+  EXPECT_EQ(safe.Kd, vector_t::Constant(2, 2.5));
+
+  vector_t bad_velocity = qvel;
+  bad_velocity(0) = std::numeric_limits<scalar_t>::infinity();
+  EXPECT_FALSE(watchdog.check(kNow, kNow, kNow, qpos, bad_velocity).publish_commands);
+  EXPECT_TRUE(watchdog.check(kNow, kNow, kNow, qpos, qvel).publish_commands);
+}
+
 TEST(CommandWatchdog, SafeDampingCommandHoldsNoStiffnessNorTorque) {
   const vector_t q = (vector_t(4) << 0.1, -0.7, 1.4, 0.0).finished();
   const ActuatorCommands safe = safeDampingCommand(q, 1.5);

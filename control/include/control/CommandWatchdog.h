@@ -50,7 +50,9 @@ class CommandWatchdog {
     bool publish_commands = true;  ///< true: send the commands; false: send the safe command
     bool changed = false;          ///< differs from the previous verdict (the first is "fresh")
     bool commands_stale = false;   ///< the commands are older than the command timeout
-    bool state_stale = false;      ///< the newest state is older than the state timeout
+    bool state_stale = false;      ///< the newest state is older than the state timeout, or
+                                   ///< not finite
+    bool state_finite = true;      ///< the newest state holds finite values only
     scalar_t command_age_s = 0.0;  ///< now_s - the commands' stamp [s] (NaN when unstamped)
     scalar_t state_age_s = 0.0;    ///< now_s - the newest state's stamp [s]
   };
@@ -63,6 +65,16 @@ class CommandWatchdog {
   /// received at `state_stamp_s` (all [s], same clock).
   Verdict check(scalar_t now_s, scalar_t command_stamp_s, scalar_t state_stamp_s);
 
+  /// The rule applied to the newest state itself, generalised position `qpos` (7 base entries,
+  /// then the joints) and velocity `qvel`: a state with a non-finite entry is as unusable as a
+  /// stale one. Remembers the joint positions of the last finite state for safeCommand().
+  Verdict check(scalar_t now_s, scalar_t command_stamp_s, scalar_t state_stamp_s,
+                const vector_t& qpos, const vector_t& qvel);
+
+  /// The safe damping command at the joint positions of the last finite state that check()
+  /// saw (no joints before any).
+  ActuatorCommands safeCommand() const;
+
   /// True while the last verdict was "send the safe command".
   bool safe() const { return safe_; }
   const CommandWatchdogLimits& limits() const { return limits_; }
@@ -70,6 +82,7 @@ class CommandWatchdog {
  private:
   CommandWatchdogLimits limits_;
   bool safe_ = false;
+  vector_t last_finite_joint_pos_;  ///< [rad], model order
 };
 
 }  // namespace velmora

@@ -124,9 +124,6 @@ class MotionController {
   std::shared_ptr<rclcpp::Node> nodeHandle_;
   const ModelInfo modelInfo_;
   PinocchioInterface pinocchioInterface_;
-  /// The newest state of finite values that loop1 has seen (loop1 only): the safe command holds
-  /// the joints there while the state is not finite.
-  std::shared_ptr<vector_t> last_finite_qpos_;
   std::shared_ptr<ContactForceOptimization> forceOptimizationPtr_;
   std::shared_ptr<WholeBodyController> wbcPtr_;
   std::shared_ptr<SwingOptimization> swingOptimizationPtr_;

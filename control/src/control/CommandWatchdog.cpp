@@ -1,6 +1,7 @@
 #include "control/CommandWatchdog.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include <boost/optional.hpp>
@@ -95,6 +96,23 @@ CommandWatchdog::Verdict CommandWatchdog::check(scalar_t now_s, scalar_t command
   verdict.changed = safe != safe_;
   safe_ = safe;
   return verdict;
+}
+
+CommandWatchdog::Verdict CommandWatchdog::check(scalar_t now_s, scalar_t command_stamp_s,
+                                                scalar_t state_stamp_s, const vector_t& qpos,
+                                                const vector_t& qvel) {
+  const bool state_finite = qpos.allFinite() && qvel.allFinite();
+  if (state_finite && qpos.size() >= 7) last_finite_joint_pos_ = qpos.tail(qpos.size() - 7);
+  // A non-finite state is judged as an unstamped one: stale.
+  Verdict verdict =
+      check(now_s, command_stamp_s,
+            state_finite ? state_stamp_s : std::numeric_limits<scalar_t>::quiet_NaN());
+  verdict.state_finite = state_finite;
+  return verdict;
+}
+
+ActuatorCommands CommandWatchdog::safeCommand() const {
+  return safeDampingCommand(last_finite_joint_pos_, limits_.damping_kd);
 }
 
 }  // namespace velmora

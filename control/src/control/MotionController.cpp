@@ -1,10 +1,7 @@
 #include "control/MotionController.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <exception>
-#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -180,34 +177,23 @@ bool MotionController::loop1Cycle(benchmark::RepeatedTimer& timer, CommandWatchd
   // The host may have pushed empty pointers since the check: nothing to do then.
   if (qpos == nullptr || qvel == nullptr) return false;
   timer.startTimer();
-  // A state with a non-finite entry cannot drive the model: it counts as a stale state, and the
-  // safe command holds the joints at the last finite measurement.
-  const bool state_finite = qpos->allFinite() && qvel->allFinite();
-  if (state_finite) {
-    pinocchioInterface_.updateRobotState(*qpos, *qvel);
-    last_finite_qpos_ = qpos;
-  }
+  // A state with a non-finite entry cannot drive the model; the watchdog counts it as stale.
+  if (qpos->allFinite() && qvel->allFinite()) pinocchioInterface_.updateRobotState(*qpos, *qvel);
   const rclcpp::Time now = nodeHandle_->now();
   const builtin_interfaces::msg::Time stamp = now;
 
   const auto commands = actuatorCommands_buffer_.get();
   if (commands == nullptr) return false;
   const CommandWatchdog::Verdict verdict =
-      watchdog.check(now.seconds(), commands->stamp_s,
-                     state_finite ? state_stamp_s : std::numeric_limits<scalar_t>::quiet_NaN());
+      watchdog.check(now.seconds(), commands->stamp_s, state_stamp_s, *qpos, *qvel);
   if (verdict.changed) logWatchdogChange(verdict, watchdog.limits());
 
   const auto& joint_names = pinocchioInterface_.getModel().names;
   if (verdict.publish_commands) {
     actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, *commands, stamp));
   } else {
-    // The model holds the state just checked for size; its joints follow the base's 7 entries.
-    const vector_t& measured = last_finite_qpos_ != nullptr ? *last_finite_qpos_ : *qpos;
-    const auto num_joints = std::min<Eigen::Index>(
-        static_cast<Eigen::Index>(modelInfo_.joints_name.size()), measured.size() - 7);
-    const ActuatorCommands safe =
-        safeDampingCommand(measured.segment(7, num_joints), watchdog.limits().damping_kd);
-    actuators_cmds_pub_ptr_->publish(buildActuatorCmds(modelInfo_, joint_names, safe, stamp));
+    actuators_cmds_pub_ptr_->publish(
+        buildActuatorCmds(modelInfo_, joint_names, watchdog.safeCommand(), stamp));
   }
   timer.endTimer();
   return true;
@@ -229,7 +215,7 @@ void MotionController::logWatchdogChange(const CommandWatchdog::Verdict& verdict
     cause += part;
   }
   if (verdict.state_stale) {
-    if (std::isnan(verdict.state_age_s)) {
+    if (!verdict.state_finite) {
       std::snprintf(part, sizeof(part), "%sstate not finite", cause.empty() ? "" : ", ");
     } else {
       std::snprintf(part, sizeof(part), "%sstate stale (age %.1f ms, limit %.1f ms)",
