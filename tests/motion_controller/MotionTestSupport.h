@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
@@ -40,26 +41,37 @@ using namespace std::chrono_literals;
 
 using test::kestrelFile;
 
-/// The bundled parameter file with the line of `key` replaced by "key value" (the file is
-/// otherwise unchanged); returns the path of the copy.
-inline std::string paramsWith(const std::string& key, const std::string& value,
+/// The bundled parameter file with the line of each key of `replacements` replaced by
+/// "key value" (the file is otherwise unchanged); returns the path of the copy.
+inline std::string paramsWith(const std::vector<std::pair<std::string, std::string>>& replacements,
                               const std::string& tag) {
   std::ifstream in(kestrelFile("params.info"));
   std::ostringstream out;
   std::string line;
-  bool replaced = false;
+  std::vector<bool> replaced(replacements.size(), false);
   while (std::getline(in, line)) {
-    if (line.rfind(key + " ", 0) == 0) {
+    bool written = false;
+    for (size_t i = 0; i < replacements.size() && !written; ++i) {
+      const auto& [key, value] = replacements[i];
+      if (line.rfind(key + " ", 0) != 0) continue;
       out << key << " " << value << "\n";
-      replaced = true;
-    } else {
-      out << line << "\n";
+      replaced[i] = written = true;
     }
+    if (!written) out << line << "\n";
   }
-  EXPECT_TRUE(replaced) << "no line '" << key << "' in the bundled parameter file";
+  for (size_t i = 0; i < replacements.size(); ++i) {
+    EXPECT_TRUE(replaced[i]) << "no line '" << replacements[i].first
+                             << "' in the bundled parameter file";
+  }
   const std::string path = ::testing::TempDir() + "motion_params_" + tag + ".info";
   std::ofstream(path) << out.str();
   return path;
+}
+
+/// The bundled parameter file with the line of `key` replaced by "key value".
+inline std::string paramsWith(const std::string& key, const std::string& value,
+                              const std::string& tag) {
+  return paramsWith({{key, value}}, tag);
 }
 
 /// Writes `text` to a temporary file and returns its path.

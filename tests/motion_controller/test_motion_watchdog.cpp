@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,16 +22,7 @@ constexpr float kDampingKd = 2.5f;  // distinct from every gain the controller u
 /// command timeout of 50 periods (100 ms): a slow build on a loaded machine can delay a
 /// whole-body cycle beyond the default 10 ms, and these tests watch the other causes.
 std::string paramsWithDamping() {
-  std::ifstream in(paramsWith("  damping_kd", "2.5", "damping_only"));
-  std::ostringstream out;
-  std::string line;
-  while (std::getline(in, line)) {
-    const bool timeout_line = line.rfind("  command_timeout_periods ", 0) == 0;
-    out << (timeout_line ? "  command_timeout_periods 50" : line) << "\n";
-  }
-  const std::string path = ::testing::TempDir() + "motion_params_damping.info";
-  std::ofstream(path) << out.str();
-  return path;
+  return paramsWith({{"  damping_kd", "2.5"}, {"  command_timeout_periods", "50"}}, "damping");
 }
 
 bool isSafe(const ActuatorCmds& message) {
@@ -71,6 +60,19 @@ bool isLive(const ActuatorCmds& message) { return !message.kp.empty() && message
 
 class MotionWatchdogTest : public MotionTest {
  protected:
+  /// Builds the controller with the damping parameters, captures standard error, feeds the
+  /// standing robot (state pushed by `host`, every millisecond) and waits for the first live
+  /// command. `controller` is declared before `host`, so the host stops first.
+  void startStanding(CommandListener& listener, std::unique_ptr<MotionController>& controller,
+                     std::unique_ptr<StatePusher>& host) {
+    controller = makeController("", paramsWithDamping());
+    testing::internal::CaptureStderr();
+    feedStanding(*controller);
+    host = pushStandingState(*controller);
+    ActuatorCmds first;
+    ASSERT_TRUE(awaitMessage(listener, false, first));
+  }
+
   /// Waits until the safe command (`safe`) or a live command (otherwise) arrives; returns it.
   bool awaitMessage(CommandListener& listener, bool safe, ActuatorCmds& found) {
     return eventually([&] {
@@ -87,12 +89,10 @@ class MotionWatchdogTest : public MotionTest {
 
 TEST_F(MotionWatchdogTest, HostStoppingTheStateGetsTheSafeCommandUntilItResumes) {
   CommandListener listener("actuators_cmds");
-  auto controller = makeController("", paramsWithDamping());
-  testing::internal::CaptureStderr();
-  feedStanding(*controller);
-  const auto host = pushStandingState(*controller);
+  std::unique_ptr<MotionController> controller;
+  std::unique_ptr<StatePusher> host;
+  ASSERT_NO_FATAL_FAILURE(startStanding(listener, controller, host));
   ActuatorCmds message;
-  ASSERT_TRUE(awaitMessage(listener, false, message));
 
   host->pause();
   const double last_push_s = host->lastPushSeconds();
@@ -120,12 +120,10 @@ TEST_F(MotionWatchdogTest, HostStoppingTheStateGetsTheSafeCommandUntilItResumes)
 
 TEST_F(MotionWatchdogTest, ThrowingWholeBodyCyclesLeadToTheSafeCommand) {
   CommandListener listener("actuators_cmds");
-  auto controller = makeController("", paramsWithDamping());
-  testing::internal::CaptureStderr();
-  feedStanding(*controller);
-  const auto host = pushStandingState(*controller);
+  std::unique_ptr<MotionController> controller;
+  std::unique_ptr<StatePusher> host;
+  ASSERT_NO_FATAL_FAILURE(startStanding(listener, controller, host));
   ActuatorCmds message;
-  ASSERT_TRUE(awaitMessage(listener, false, message));
 
   // Mode 16 is no contact mode: every whole-body cycle throws and produces no commands.
   std::vector<double> phases{0.0, 1.0};
@@ -147,12 +145,10 @@ TEST_F(MotionWatchdogTest, ThrowingWholeBodyCyclesLeadToTheSafeCommand) {
 
 TEST_F(MotionWatchdogTest, NonFiniteStateGetsTheSafeCommandAtTheLastFinitePosition) {
   CommandListener listener("actuators_cmds");
-  auto controller = makeController("", paramsWithDamping());
-  testing::internal::CaptureStderr();
-  feedStanding(*controller);
-  const auto host = pushStandingState(*controller);
+  std::unique_ptr<MotionController> controller;
+  std::unique_ptr<StatePusher> host;
+  ASSERT_NO_FATAL_FAILURE(startStanding(listener, controller, host));
   ActuatorCmds message;
-  ASSERT_TRUE(awaitMessage(listener, false, message));
 
   host->pause();
   auto nan_host = std::make_unique<StatePusher>(
