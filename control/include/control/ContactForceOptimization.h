@@ -19,6 +19,7 @@
 #include "common/ModeSchedule.h"
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
+#include "control/ReferenceCheck.h"
 #include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
@@ -146,9 +147,6 @@ class ContactForceOptimization {
   /// Writes "ContactForceOptimization: <message>" to standard output unless a report of the
   /// same `cause` was made less than a second ago.
   void report(const std::string& cause, const std::string& message);
-  /// Notes the first trajectory of this horizon (by `slot`, of foot `foot` when >= 0) that
-  /// gave the non-finite `value`.
-  void require_finite(const vector3_t& value, const char* slot, int foot = -1);
   /// Time of stage k on the reference time axis [s].
   scalar_t stage_time(size_t k) const;
   /// Removes dynamics, input weight and rows that an earlier, longer horizon left in `stage`.
@@ -174,8 +172,8 @@ class ContactForceOptimization {
   /// True once a finite state was given, and false while the last state given was not finite.
   bool has_valid_state_ = false;
   CycleInputs cycle_;  ///< inputs of the optimisation in progress
-  /// The first trajectory of this horizon that gave a non-finite value (empty: none).
-  std::string nonfinite_reference_;
+  /// The first reference fault of this horizon (wrong dimension, non-finite sample).
+  ReferenceCheck reference_check_;
   ReportThrottle report_throttle_;
   /// Storage of the interior-point solver, kept across calls: the solver built in every call
   /// reuses it and allocates only when the horizon changes.

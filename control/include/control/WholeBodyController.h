@@ -26,6 +26,7 @@
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/MatrixDB.h"
+#include "control/ReferenceCheck.h"
 #include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
@@ -155,16 +156,11 @@ class WholeBodyController {
   void step10();
 
   /// Takes the reference set over for this cycle and checks the dimension of every trajectory
-  /// the cycle uses; on a mismatch returns false with `problem` naming it.
-  bool takeReferences(std::string& problem);
-  /// Marks the cycle's references unusable when `value`, sampled from the trajectory in `slot`
-  /// (of foot `foot` when >= 0), is not finite; the first such trajectory of a cycle is kept.
-  void requireFinite(const vector3_t& value, const char* slot, int foot = -1);
-  /// "slot" or "slot[foot name]" for reports.
-  std::string trajectoryName(const char* slot, int foot) const;
-  /// Replaces this cycle's record with the safe damping command and reports `problem`
-  /// (throttled per cause).
-  std::shared_ptr<ActuatorCommands> rejectReferences(const std::string& problem);
+  /// the cycle uses; false on a mismatch (kept in reference_check_).
+  bool takeReferences();
+  /// Replaces this cycle's record with the safe damping command and reports the reference
+  /// fault (throttled per cause).
+  std::shared_ptr<ActuatorCommands> rejectReferences();
 
   /// Solves the QP of the stacked blocks (min 1/2 |A x - b|^2 + 1e-8 |x|^2 / 2 over the task
   /// rows, subject to the constraint rows); false when it fails or the problem is not finite.
@@ -190,8 +186,8 @@ class WholeBodyController {
   std::shared_ptr<const TrajectoriesBuffer> cycle_references_;
   /// Its foot position trajectories, copied out once per cycle.
   TrajectoriesBuffer::trajectory_map_t cycle_foot_trajs_;
-  /// The first trajectory of this cycle that gave a non-finite value (empty: none).
-  std::string nonfinite_reference_;
+  /// The first reference fault of this cycle (wrong dimension, non-finite sample).
+  ReferenceCheck reference_check_;
   Buffer<size_t> mode_;
   Buffer<std::shared_ptr<CtrlData>> ctrlData_ptr;
   size_t nVar_ = 0;

@@ -35,7 +35,6 @@ constexpr int kStateDim = 12;
 constexpr scalar_t kMaxNormalForce = 400.0;  // N, every foot in stance
 constexpr scalar_t kInputWeight = 1e-4;      // weight of |u - f_des|^2
 constexpr scalar_t kTerminalWeightScale = 100.0;
-constexpr Eigen::Index kReferenceDimension = 3;  // positions and roll-pitch-yaw
 
 bool all_finite(const std::vector<ocp_qp::OcpQpSolution>& solution) {
   for (const auto& stage : solution) {
@@ -137,14 +136,6 @@ void ContactForceOptimization::report(const std::string& cause, const std::strin
   std::cout << std::endl;
 }
 
-void ContactForceOptimization::require_finite(const vector3_t& value, const char* slot, int foot) {
-  if (!nonfinite_reference_.empty() || value.allFinite()) return;
-  nonfinite_reference_ = slot;
-  if (foot >= 0) {
-    nonfinite_reference_ += "[" + modelInfo_.foot_name[static_cast<size_t>(foot)] + "]";
-  }
-}
-
 vector3_t ContactForceOptimization::compute_euler_angle_err(const vector3_t& rpy_m,
                                                             const vector3_t& rpy_d) const {
   return eulerAngleError(rpy_m, rpy_d);
@@ -171,22 +162,15 @@ bool ContactForceOptimization::take_cycle_inputs(size_t& N) {
   }
 
   // Every trajectory a stage reads into a 3-vector, checked once per horizon.
-  const auto has_dimension_3 = [this](const CubicSplineTrajectory& traj, const std::string& name) {
-    if (traj.dimension() == kReferenceDimension) return true;
-    report(name + " dimension", name + " trajectory has dimension " +
-                                    std::to_string(traj.dimension()) + ", expected " +
-                                    std::to_string(kReferenceDimension));
-    return false;
-  };
-  if (!has_dimension_3(*cycle_.pos_traj, "base_pos") ||
-      !has_dimension_3(*cycle_.rpy_traj, "base_rpy")) {
-    return false;
+  bool dimensions_ok = reference_check_.requireDimension(cycle_.pos_traj.get(), "base_pos") &&
+                       reference_check_.requireDimension(cycle_.rpy_traj.get(), "base_rpy");
+  for (size_t i = 0; i < nf && dimensions_ok; ++i) {
+    dimensions_ok = reference_check_.requireDimension(cycle_.foot_traj[i].get(), "foot_pos",
+                                                      modelInfo_.foot_name[i]);
   }
-  for (size_t i = 0; i < nf; ++i) {
-    if (cycle_.foot_traj[i] != nullptr && cycle_.foot_traj[i]->dimension() != kReferenceDimension &&
-        !has_dimension_3(*cycle_.foot_traj[i], "foot_pos[" + modelInfo_.foot_name[i] + "]")) {
-      return false;
-    }
+  if (!dimensions_ok) {
+    report(reference_check_.fault(), reference_check_.fault());
+    return false;
   }
 
   // Compared as a floating-point number first: a reference spanning years must neither
@@ -238,9 +222,9 @@ void ContactForceOptimization::step1(size_t k) {
 
   const vector3_t rpy_dot_des = rpy_traj->derivative(time_k, 1);
   const vector3_t rpy_ddot_des = rpy_traj->derivative(time_k, 2);
-  require_finite(acc_des, "base_pos");
-  require_finite(rpy_dot_des, "base_rpy");
-  require_finite(rpy_ddot_des, "base_rpy");
+  reference_check_.requireFinite(acc_des, "base_pos");
+  reference_check_.requireFinite(rpy_dot_des, "base_rpy");
+  reference_check_.requireFinite(rpy_ddot_des, "base_rpy");
 
   auto& stage = ocp_[k];
   stage.A.setIdentity(kStateDim, kStateDim);
@@ -252,11 +236,11 @@ void ContactForceOptimization::step1(size_t k) {
 
   stage.B.setZero(kStateDim, 3 * nf);
   const vector3_t xc = pos_traj->evaluate(time_k);
-  require_finite(xc, "base_pos");
+  reference_check_.requireFinite(xc, "base_pos");
   for (size_t i = 0; i < nf; ++i) {
     if (!contact_flag[i]) continue;
     const vector3_t pf_i = cycle_.foot_traj[i]->evaluate(time_k);
-    require_finite(pf_i, "foot_pos", static_cast<int>(i));
+    reference_check_.requireFinite(pf_i, "foot_pos", modelInfo_.foot_name[i]);
     stage.B.block<3, 3>(3, 3 * i).diagonal().setConstant(dt_ / total_mass_);
     stage.B.block<3, 3>(9, 3 * i) = skew(dt_ * (pf_i - xc));
   }
@@ -342,11 +326,11 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
   CtrlData_ptr = nullptr;
 
   size_t N = 0;
+  reference_check_.clear();
   if (!has_valid_state_ || !take_cycle_inputs(N)) return CtrlData_ptr;
   const auto& pos_traj = cycle_.pos_traj;
   const auto& rpy_traj = cycle_.rpy_traj;
 
-  nonfinite_reference_.clear();
   ocp_.resize(N + 1);
   for (size_t k = 0; k <= N; ++k) {
     if (k < N) step1(k);
@@ -354,9 +338,8 @@ std::shared_ptr<CtrlData> ContactForceOptimization::optimize() {
     step3(k, N);
   }
   clear_terminal_stage(ocp_[N]);
-  if (!nonfinite_reference_.empty()) {
-    report(nonfinite_reference_ + " non-finite",
-           nonfinite_reference_ + " trajectory gives a non-finite value within the horizon");
+  if (reference_check_.failed()) {
+    report(reference_check_.fault(), reference_check_.fault() + " within the horizon");
     return CtrlData_ptr;
   }
 

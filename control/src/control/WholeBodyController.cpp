@@ -34,7 +34,6 @@ constexpr scalar_t kMaxSwingStep = 0.1;             // [m]
 constexpr scalar_t kMaxSwingVelocityStep = 0.5;     // [m/s]
 constexpr scalar_t kMaxLegJacobianCondition = 1e3;  // 1-norm condition of a usable leg Jacobian
 constexpr int kWarnThrottleMs = 1000;
-constexpr Eigen::Index kReferenceDimension = 3;  // positions and roll-pitch-yaw
 
 vector6_t spatial(const rigid_body::Motion& motion) {
   vector6_t v;
@@ -306,10 +305,10 @@ vector6_t WholeBodyController::demandedBaseAcceleration(const CtrlData& policy) 
 
   const vector3_t pos_ref = pos_traj->evaluate(t);
   const vector3_t vel_ref = pos_traj->derivative(t, 1);
-  requireFinite(pos_ref, "base_pos");
-  requireFinite(vel_ref, "base_pos");
-  requireFinite(omega_ref, "base_rpy");
-  requireFinite(rpy_err, "base_rpy");
+  reference_check_.requireFinite(pos_ref, "base_pos");
+  reference_check_.requireFinite(vel_ref, "base_pos");
+  reference_check_.requireFinite(omega_ref, "base_rpy");
+  reference_check_.requireFinite(rpy_err, "base_rpy");
 
   Eigen::Matrix<scalar_t, 12, 1> base_err;
   base_err << p - pos_ref, v - vel_ref, rpy_err, inertia * (omega - omega_ref);
@@ -367,8 +366,8 @@ MatrixDB WholeBodyController::step8() {
   const auto base_ref = references->get_base_pos_ref_traj();
   const vector3_t base_ref_pos = base_ref ? vector3_t(base_ref->evaluate(t)) : base_pos;
   const vector3_t base_ref_vel = base_ref ? vector3_t(base_ref->derivative(t, 1)) : base_vel;
-  requireFinite(base_ref_pos, "base_pos_ref");
-  requireFinite(base_ref_vel, "base_pos_ref");
+  reference_check_.requireFinite(base_ref_pos, "base_pos_ref");
+  reference_check_.requireFinite(base_ref_vel, "base_pos_ref");
 
   Eigen::Index k = 0;
   for (size_t i = 0; i < nFeet_; ++i) {
@@ -383,9 +382,9 @@ MatrixDB WholeBodyController::step8() {
     pos_des.z() = std::min(base_ref_pos.z() - kMinFootDepthBelowBase, pos_des.z());
     const vector3_t vel_des = vector3_t(traj.derivative(t, 1)) - base_ref_vel + base_vel;
     const vector3_t acc_ref = traj.derivative(t, 2);
-    requireFinite(pos_des, "foot_pos", static_cast<int>(i));
-    requireFinite(vel_des, "foot_pos", static_cast<int>(i));
-    requireFinite(acc_ref, "foot_pos", static_cast<int>(i));
+    reference_check_.requireFinite(pos_des, "foot_pos", modelInfo_.foot_name[i]);
+    reference_check_.requireFinite(vel_des, "foot_pos", modelInfo_.foot_name[i]);
+    reference_check_.requireFinite(acc_ref, "foot_pos", modelInfo_.foot_name[i]);
 
     const vector3_t foot_pos = pinocchioInterface_.getFramePose(foot).translation();
     const vector3_t foot_vel = pinocchioInterface_.getFrame6dVel_localWorldAligned(foot).linear();
@@ -422,18 +421,17 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
   actuator_commands_->setZero(nJ_);
   actuator_commands_->stamp_s = nodeHandle_->now().seconds();
   actuator_commands_->state_stamp_s = state_stamp_s_;
-  nonfinite_reference_.clear();
-  std::string problem;
-  if (!takeReferences(problem)) {
-    return rejectReferences(problem);
+  reference_check_.clear();
+  if (!takeReferences()) {
+    return rejectReferences();
   }
   if (!ctrlData_ptr.get()) {
     return actuator_commands_;
   }
 
   step1();
-  if (!nonfinite_reference_.empty()) {
-    return rejectReferences(nonfinite_reference_ + " trajectory gives a non-finite value");
+  if (reference_check_.failed()) {
+    return rejectReferences();
   }
 
   const auto nJ = static_cast<Eigen::Index>(nJ_);
@@ -453,61 +451,38 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::optimize() {
   }
 
   step10();
-  if (!nonfinite_reference_.empty()) {
-    return rejectReferences(nonfinite_reference_ + " trajectory gives a non-finite value");
+  if (reference_check_.failed()) {
+    return rejectReferences();
   }
   return actuator_commands_;
 }
 
-bool WholeBodyController::takeReferences(std::string& problem) {
+bool WholeBodyController::takeReferences() {
   cycle_references_ = referenceTrajectoriesPtrBuffer_.get();
   cycle_foot_trajs_.clear();
   if (!cycle_references_) {
     return true;
   }
-  // Names are built only for a report: no allocation on the regular path.
-  const auto check = [this, &problem](const std::shared_ptr<CubicSplineTrajectory>& traj,
-                                      const char* name, int foot = -1) {
-    if (!traj || traj->dimension() == kReferenceDimension) {
-      return true;
-    }
-    problem = trajectoryName(name, foot) + " trajectory has dimension " +
-              std::to_string(traj->dimension()) + ", expected " +
-              std::to_string(kReferenceDimension);
-    return false;
-  };
-  if (!check(cycle_references_->get_base_pos_traj(), "base_pos") ||
-      !check(cycle_references_->get_base_rpy_traj(), "base_rpy") ||
-      !check(cycle_references_->get_base_pos_ref_traj(), "base_pos_ref")) {
+  if (!reference_check_.requireDimension(cycle_references_->get_base_pos_traj().get(),
+                                         "base_pos") ||
+      !reference_check_.requireDimension(cycle_references_->get_base_rpy_traj().get(),
+                                         "base_rpy") ||
+      !reference_check_.requireDimension(cycle_references_->get_base_pos_ref_traj().get(),
+                                         "base_pos_ref")) {
     return false;
   }
   cycle_foot_trajs_ = cycle_references_->get_foot_pos_traj();
-  const TrajectoriesBuffer::trajectory_map_t& foot_trajs = cycle_foot_trajs_;
   for (size_t i = 0; i < nFeet_; ++i) {
-    const auto it = foot_trajs.find(modelInfo_.foot_name[i]);
-    if (it != foot_trajs.end() && !check(it->second, "foot_pos", static_cast<int>(i))) {
+    const auto it = cycle_foot_trajs_.find(modelInfo_.foot_name[i]);
+    if (it != cycle_foot_trajs_.end() &&
+        !reference_check_.requireDimension(it->second.get(), "foot_pos", modelInfo_.foot_name[i])) {
       return false;
     }
   }
   return true;
 }
 
-std::string WholeBodyController::trajectoryName(const char* slot, int foot) const {
-  std::string name(slot);
-  if (foot >= 0) {
-    name += "[" + modelInfo_.foot_name[static_cast<size_t>(foot)] + "]";
-  }
-  return name;
-}
-
-void WholeBodyController::requireFinite(const vector3_t& value, const char* slot, int foot) {
-  if (nonfinite_reference_.empty() && !value.allFinite()) {
-    nonfinite_reference_ = trajectoryName(slot, foot);
-  }
-}
-
-std::shared_ptr<ActuatorCommands> WholeBodyController::rejectReferences(
-    const std::string& problem) {
+std::shared_ptr<ActuatorCommands> WholeBodyController::rejectReferences() {
   ++num_rejected_references_;
   const auto nJ = static_cast<Eigen::Index>(nJ_);
   auto safe = std::make_shared<ActuatorCommands>(
@@ -516,6 +491,7 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::rejectReferences(
   safe->state_stamp_s = actuator_commands_->state_stamp_s;
   actuator_commands_ = std::move(safe);
   size_t suppressed = 0;
+  const std::string& problem = reference_check_.fault();
   if (report_throttle_.allow(problem, suppressed)) {
     RCLCPP_ERROR(nodeHandle_->get_logger(),
                  "WholeBodyController: %s; sending the safe damping command (%zu similar "
@@ -682,8 +658,10 @@ bool WholeBodyController::commandSwingLeg(size_t foot, const std::array<Eigen::I
   }
   if (!r_ref.allFinite() || !r_v_ref.allFinite()) {
     // The foot or the base reference (both checked for dimension this cycle) overflowed.
-    requireFinite(r_ref, base_traj ? "base_pos or foot_pos" : "foot_pos", static_cast<int>(foot));
-    requireFinite(r_v_ref, base_traj ? "base_pos or foot_pos" : "foot_pos", static_cast<int>(foot));
+    reference_check_.requireFinite(r_ref, base_traj ? "base_pos or foot_pos" : "foot_pos",
+                                   modelInfo_.foot_name[foot]);
+    reference_check_.requireFinite(r_v_ref, base_traj ? "base_pos or foot_pos" : "foot_pos",
+                                   modelInfo_.foot_name[foot]);
     return false;
   }
   r_ref.z() = std::min(r_ref.z(), -kMinFootDepthBelowBase);
