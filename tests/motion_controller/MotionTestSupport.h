@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -41,6 +42,12 @@ using namespace std::chrono_literals;
 
 using test::kestrelFile;
 
+/// A path in the test temporary directory for `stem`, private to this process: ctest runs the
+/// tests of one program in parallel processes, which must not write each other's files.
+inline std::string uniqueTempPath(const std::string& stem) {
+  return ::testing::TempDir() + stem + "_" + std::to_string(::getpid()) + ".info";
+}
+
 /// The bundled parameter file with the line of each key of `replacements` replaced by
 /// "key value" (the file is otherwise unchanged); returns the path of the copy.
 inline std::string paramsWith(const std::vector<std::pair<std::string, std::string>>& replacements,
@@ -63,7 +70,7 @@ inline std::string paramsWith(const std::vector<std::pair<std::string, std::stri
     EXPECT_TRUE(replaced[i]) << "no line '" << replacements[i].first
                              << "' in the bundled parameter file";
   }
-  const std::string path = ::testing::TempDir() + "motion_params_" + tag + ".info";
+  const std::string path = uniqueTempPath("motion_params_" + tag);
   std::ofstream(path) << out.str();
   return path;
 }
@@ -76,7 +83,7 @@ inline std::string paramsWith(const std::string& key, const std::string& value,
 
 /// Writes `text` to a temporary file and returns its path.
 inline std::string writeTempFile(const std::string& text, const std::string& tag) {
-  const std::string path = ::testing::TempDir() + "motion_" + tag + ".info";
+  const std::string path = uniqueTempPath("motion_" + tag);
   std::ofstream(path) << text;
   return path;
 }

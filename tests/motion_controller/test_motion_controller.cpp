@@ -212,8 +212,9 @@ TEST_F(MotionTest, FailingConstructionLeavesNoThreadBehind) {
   };
   const std::string missing = ::testing::TempDir() + "motion_no_such_params.info";
   expectThrowsNamed(missing, "motion_no_such_params.info");
-  expectThrowsNamed(writeTempFile("weights\n{\n  force_optmization\n  {\n", "malformed"),
-                    "motion_malformed.info");
+  const std::string malformed =
+      writeTempFile("weights\n{\n  force_optmization\n  {\n", "malformed");
+  expectThrowsNamed(malformed, malformed);
   // A missing key of the whole-body controller: found only after the contact force optimiser
   // has read the file successfully.
   std::ifstream bundled(kestrelFile("params.info"));
