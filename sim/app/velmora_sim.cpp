@@ -48,10 +48,11 @@ int main(int argc, char** argv) {
               << " s, command vx " << options.vx << " m/s, vy " << options.vy << " m/s, yaw rate "
               << options.yaw_rate << " rad/s" << std::endl;
     const RunResult result = runScenario(options, std::cout);
-    writeRunFiles(result, options, options.out_dir);
+    writeRunFiles(result, options, options.out_dir, std::vector<std::string>(argv, argv + argc));
     writeSummaryTable(result.report, std::cout);
     std::cout << "report: " << options.out_dir << "/report.json\nlog:    " << options.out_dir
-              << "/log.csv\nplot:   " << options.out_dir << "/plot.svg" << std::endl;
+              << "/log.csv\nplot:   " << options.out_dir << "/plot.svg\npage:   " << options.out_dir
+              << "/report.html" << std::endl;
     return result.report.fell ? 3 : 0;
   } catch (const UsageError& error) {
     std::cerr << error.what() << '\n' << simUsage();

@@ -243,5 +243,25 @@ std::vector<bool> MujocoPlant::footContacts() const {
   return in_contact;
 }
 
+std::vector<double> MujocoPlant::footVerticalForces() const {
+  std::vector<double> force_z(foot_body_.size(), 0.0);
+  for (int c = 0; c < data_->ncon; ++c) {
+    const mjContact& contact = data_->contact[c];
+    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
+    const bool foot_is_second = contact.geom2 != floor_geom_;
+    const int body = model_->geom_bodyid[foot_is_second ? contact.geom2 : contact.geom1];
+    // Force in the contact frame (normal, two tangents: the rows of `frame`), exerted by geom1
+    // on geom2; its world z is the z column of the frame.
+    mjtNum local[6];
+    mj_contactForce(model_, data_, c, local);
+    const double world_z =
+        local[0] * contact.frame[2] + local[1] * contact.frame[5] + local[2] * contact.frame[8];
+    for (size_t i = 0; i < foot_body_.size(); ++i) {
+      if (foot_body_[i] == body) force_z[i] += foot_is_second ? world_z : -world_z;
+    }
+  }
+  return force_z;
+}
+
 }  // namespace sim
 }  // namespace velmora

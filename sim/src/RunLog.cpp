@@ -126,8 +126,8 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
 
 void writeLogCsv(const std::vector<RunSample>& samples, std::ostream& out) {
   out << "time_s,x,y,z,roll,pitch,yaw,vx,vy,vz,yaw_rate,cmd_vx,cmd_vy,cmd_yaw_rate,height_ref,"
-         "plan_FL,plan_FR,plan_RL,plan_RR,contact_FL,contact_FR,contact_RL,contact_RR,mpc_ms,"
-         "wbc_ms\n";
+         "plan_FL,plan_FR,plan_RL,plan_RR,contact_FL,contact_FR,contact_RL,contact_RR,fz_FL,fz_FR,"
+         "fz_RL,fz_RR,mpc_ms,wbc_ms\n";
   for (const RunSample& s : samples) {
     out << number(s.time_s);
     for (const vector3_t* v : {&s.base_pos, &s.base_rpy, &s.base_vel}) {
@@ -138,115 +138,20 @@ void writeLogCsv(const std::vector<RunSample>& samples, std::ostream& out) {
     out << ',' << number(s.height_ref);
     for (const bool b : s.planned_stance) out << ',' << (b ? 1 : 0);
     for (const bool b : s.foot_contact) out << ',' << (b ? 1 : 0);
+    for (const scalar_t f : s.foot_force_z) out << ',' << number(f);
     out << ',' << number(s.mpc_ms) << ',' << number(s.wbc_ms) << '\n';
   }
 }
 
-namespace {
-
-/// One panel of the plot: a set of series over time in a box.
-struct Panel {
-  std::string title;
-  std::vector<std::pair<std::string, std::vector<scalar_t>>> series;  // colour, values
-};
-
-void writePanel(const Panel& panel, const std::vector<scalar_t>& time, double top,
-                std::ostream& out) {
-  const double left = 60, width = 840, height = 150;
-  double lo = 1e300, hi = -1e300;
-  for (const auto& s : panel.series) {
-    for (const scalar_t v : s.second) {
-      if (std::isfinite(v)) {
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-      }
-    }
-  }
-  if (!(hi > lo)) {
-    lo -= 1.0;
-    hi += 1.0;
-  }
-  const double t0 = time.empty() ? 0.0 : time.front();
-  const double t1 = time.empty() || time.back() <= t0 ? t0 + 1.0 : time.back();
-  out << "<rect x=\"" << left << "\" y=\"" << top << "\" width=\"" << width << "\" height=\""
-      << height << "\" fill=\"none\" stroke=\"#888\"/>\n";
-  out << "<text x=\"" << left << "\" y=\"" << top - 5 << "\" font-size=\"13\">" << panel.title
-      << "  [" << number(lo) << ", " << number(hi) << "]</text>\n";
-  for (const auto& s : panel.series) {
-    out << "<polyline fill=\"none\" stroke=\"" << s.first << "\" points=\"";
-    for (size_t k = 0; k < time.size() && k < s.second.size(); ++k) {
-      const double x = left + width * (time[k] - t0) / (t1 - t0);
-      const double y = top + height * (1.0 - (s.second[k] - lo) / (hi - lo));
-      out << std::setprecision(6) << x << ',' << y << ' ';
-    }
-    out << "\"/>\n";
-  }
-}
-
-}  // namespace
-
-void writePlotSvg(const std::vector<RunSample>& samples, const std::string& title,
-                  std::ostream& out) {
-  std::vector<scalar_t> time;
-  Panel velocity{"vx (blue), vy (green), yaw rate (red); commands dashed-grey", {}};
-  std::vector<scalar_t> vx, vy, wz, cvx, cvy, cwz, z, zref, roll, pitch;
-  for (const RunSample& s : samples) {
-    time.push_back(s.time_s);
-    vx.push_back(s.base_vel(0));
-    vy.push_back(s.base_vel(1));
-    wz.push_back(s.yaw_rate);
-    cvx.push_back(s.command(0));
-    cvy.push_back(s.command(1));
-    cwz.push_back(s.command(2));
-    z.push_back(s.base_pos(2));
-    zref.push_back(s.height_ref);
-    roll.push_back(s.base_rpy(0));
-    pitch.push_back(s.base_rpy(1));
-  }
-  velocity.series = {{"#1f77b4", vx},
-                     {"#2ca02c", vy},
-                     {"#d62728", wz},
-                     {"#1f77b4\" stroke-dasharray=\"4 3", cvx},
-                     {"#2ca02c\" stroke-dasharray=\"4 3", cvy},
-                     {"#d62728\" stroke-dasharray=\"4 3", cwz}};
-  const Panel height{"height [m] (blue), reference (grey)", {{"#1f77b4", z}, {"#999", zref}}};
-  const Panel angles{"roll (blue), pitch (red) [rad]", {{"#1f77b4", roll}, {"#d62728", pitch}}};
-  out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"920\" height=\"900\" "
-         "font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  out << "<text x=\"60\" y=\"20\" font-size=\"15\">" << title << "</text>\n";
-  writePanel(velocity, time, 50, out);
-  writePanel(height, time, 240, out);
-  writePanel(angles, time, 430, out);
-  // Contact pattern: one row per foot, a bar where the foot touches the floor.
-  const double top = 620, left = 60, width = 840, row = 40;
-  out << "<text x=\"60\" y=\"" << top - 5
-      << "\" font-size=\"13\">contact pattern (FL, FR, RL, RR; black = touching)</text>\n";
-  const double t0 = time.empty() ? 0.0 : time.front();
-  const double t1 = time.empty() || time.back() <= t0 ? t0 + 1.0 : time.back();
-  for (size_t foot = 0; foot < 4; ++foot) {
-    const double y = top + row * static_cast<double>(foot);
-    out << "<rect x=\"" << left << "\" y=\"" << y << "\" width=\"" << width << "\" height=\""
-        << row - 6 << "\" fill=\"#eee\"/>\n";
-    for (size_t k = 0; k + 1 < samples.size(); ++k) {
-      if (!samples[k].foot_contact[foot]) continue;
-      const double x0 = left + width * (time[k] - t0) / (t1 - t0);
-      const double x1 = left + width * (time[k + 1] - t0) / (t1 - t0);
-      out << "<rect x=\"" << x0 << "\" y=\"" << y << "\" width=\"" << x1 - x0 + 0.05
-          << "\" height=\"" << row - 6 << "\" fill=\"black\"/>\n";
-    }
-  }
-  out << "</svg>\n";
-}
-
-void writeSummaryTable(const RunReport& r, std::ostream& out) {
-  const auto line = [&out](const std::string& key, const std::string& value) {
-    out << "  " << std::left << std::setw(18) << key << value << '\n';
+std::vector<std::pair<std::string, std::string>> summaryRows(const RunReport& r) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  const auto line = [&rows](const std::string& key, const std::string& value) {
+    rows.emplace_back(key, value);
   };
   const auto count = [&r](size_t value) {
     return r.optimisers_observed ? std::to_string(value)
                                  : std::string("null (in the controller's threads)");
   };
-  out << "---------------- summary ----------------\n";
   line("fell", r.fell ? "yes" : "no");
   line("duration_s", number(r.duration_s));
   line("mean_vx", number(r.mean_vx));
@@ -271,6 +176,14 @@ void writeSummaryTable(const RunReport& r, std::ostream& out) {
     line("non_finite_messages", std::to_string(r.non_finite_messages));
   }
   line("wall_s", number(r.wall_s));
+  return rows;
+}
+
+void writeSummaryTable(const RunReport& report, std::ostream& out) {
+  out << "---------------- summary ----------------\n";
+  for (const auto& row : summaryRows(report)) {
+    out << "  " << std::left << std::setw(18) << row.first << row.second << '\n';
+  }
   out << "-----------------------------------------\n";
 }
 

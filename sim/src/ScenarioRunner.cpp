@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include <rclcpp/rclcpp.hpp>
@@ -26,6 +27,8 @@
 #include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
+#include "sim/PlotWriter.h"
+#include "sim/ReportPage.h"
 
 namespace velmora {
 namespace sim {
@@ -138,6 +141,8 @@ class Recorder {
     for (size_t i = 0; i < 4; ++i) s.planned_stance[i] = planner.stanceAt(i, node_time);
     const std::vector<bool> contact = plant.footContacts();
     for (size_t i = 0; i < 4 && i < contact.size(); ++i) s.foot_contact[i] = contact[i];
+    const std::vector<double> force_z = plant.footVerticalForces();
+    for (size_t i = 0; i < 4 && i < force_z.size(); ++i) s.foot_force_z[i] = force_z[i];
     s.height_ref = planner.baseHeight();
     s.mpc_ms = mpc_ms;
     s.wbc_ms = wbc_ms;
@@ -569,7 +574,8 @@ RunResult runScenario(const SimOptions& options, std::ostream& progress,
                           : runRealtime(options, progress, observer);
 }
 
-void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir) {
+void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir,
+                   const std::vector<std::string>& command_line) {
   std::error_code error;
   std::filesystem::create_directories(out_dir, error);
   const auto open = [&out_dir](const std::string& name) {
@@ -585,12 +591,26 @@ void writeRunFiles(const RunResult& result, const SimOptions& options, const std
     auto file = open("log.csv");
     writeLogCsv(result.samples, file);
   }
+  const std::string title =
+      "velmora_sim " + options.scenario + (options.lockstep ? " (lockstep)" : " (real time)");
+  std::ostringstream plot;
+  writePlotSvg(result.samples, title, plot);
   {
     auto file = open("plot.svg");
-    writePlotSvg(
-        result.samples,
-        "velmora_sim " + options.scenario + (options.lockstep ? " (lockstep)" : " (real time)"),
-        file);
+    file << plot.str();
+  }
+  {
+    ReportPageContent page;
+    page.title = title;
+    page.plot_svg = plot.str();
+    page.plot_file = "plot.svg";
+    page.video_file = "";  // this program records no video
+    page.command_line = command_line;
+    page.robot_files = {{"URDF", options.robot_urdf},
+                        {"description", options.robot_description},
+                        {"parameters", options.params}};
+    auto file = open("report.html");
+    writeReportHtml(result.report, page, file);
   }
 }
 

@@ -57,6 +57,9 @@ class MujocoPlant {
   std::string nonFootContactBody() const;
   /// Stance flags in foot order from the floor contacts.
   std::vector<bool> footContacts() const;
+  /// Vertical force [N] the floor exerts on each foot (world z, up positive), in foot order,
+  /// summed over the foot's contacts of the last step; zero for a foot in the air.
+  std::vector<double> footVerticalForces() const;
 
   const PlantStateLayout& layout() const { return layout_; }
   const mjModel& model() const { return *model_; }

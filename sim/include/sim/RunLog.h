@@ -8,6 +8,7 @@
 #include <array>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Types.h"
@@ -26,6 +27,7 @@ struct RunSample {
   vector3_t command = vector3_t::Zero();   ///< vx, vy [m/s] (heading frame), yaw rate [rad/s]
   std::array<bool, 4> planned_stance{};    ///< stance flags of the gait, foot order
   std::array<bool, 4> foot_contact{};      ///< feet touching the floor, foot order
+  std::array<scalar_t, 4> foot_force_z{};  ///< vertical floor force on each foot, up [N]
   scalar_t height_ref = 0.0;               ///< base height reference [m]
   scalar_t mpc_ms = 0.0;                   ///< last contact force optimisation time [ms]
   scalar_t wbc_ms = 0.0;                   ///< last whole-body controller time [ms]
@@ -77,9 +79,9 @@ RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touch
 void writeReportJson(const RunReport& report, std::ostream& out);
 /// log.csv: one header line, then one line per sample.
 void writeLogCsv(const std::vector<RunSample>& samples, std::ostream& out);
-/// An SVG plot: base velocity against the command, height, roll and pitch, contact pattern.
-void writePlotSvg(const std::vector<RunSample>& samples, const std::string& title,
-                  std::ostream& out);
+/// The figures of `report` as (name, value) rows in the order of report.json (the fault counts
+/// only when faults were injected): the rows of the summary table and of the report page.
+std::vector<std::pair<std::string, std::string>> summaryRows(const RunReport& report);
 /// The end-of-run summary table.
 void writeSummaryTable(const RunReport& report, std::ostream& out);
 

@@ -37,9 +37,13 @@ using CommandObserver =
 RunResult runScenario(const SimOptions& options, std::ostream& progress,
                       const CommandObserver& observer = {});
 
-/// Writes report.json, log.csv and plot.svg into `out_dir` (created if missing).
-/// @throws std::runtime_error naming the file that cannot be written.
-void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir);
+/// Writes report.json, log.csv, plot.svg and the page report.html (figures, plot, the program's
+/// `command_line` with its name first, the robot files of `options`) into `out_dir` (created if
+/// missing).
+/// @throws std::runtime_error naming the file that cannot be written; std::invalid_argument
+///         when `result` holds no samples.
+void writeRunFiles(const RunResult& result, const SimOptions& options, const std::string& out_dir,
+                   const std::vector<std::string>& command_line = {});
 
 }  // namespace sim
 }  // namespace velmora
