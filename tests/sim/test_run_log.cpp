@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SyntheticRun.h"
 #include "sim/RunLog.h"
 #include "sim/SimOptions.h"
 
@@ -15,30 +16,7 @@ namespace velmora {
 namespace sim {
 namespace {
 
-/// A robot moving with constant heading-frame velocity (vx, vy) and yaw rate w, height
-/// 0.3 + a sin(2 pi t), logged every 0.01 s for `duration` s.
-std::vector<RunSample> syntheticRun(double vx, double vy, double w, double a, double duration,
-                                    const vector3_t& command) {
-  std::vector<RunSample> samples;
-  vector3_t pos(1.0, -2.0, 0.3);
-  double yaw = 0.0;
-  for (int k = 0; k <= static_cast<int>(std::lround(duration / 0.01)); ++k) {
-    RunSample s;
-    s.time_s = 0.01 * k;
-    s.base_pos = pos;
-    s.base_pos(2) = 0.3 + a * std::sin(2.0 * M_PI * s.time_s);
-    s.base_rpy = vector3_t(0.01 * std::sin(s.time_s), -0.02, yaw);
-    s.base_vel = vector3_t(vx, vy, 0.0);
-    s.yaw_rate = w;
-    s.command = command;
-    s.height_ref = 0.3;
-    samples.push_back(s);
-    pos(0) += 0.01 * (std::cos(yaw) * vx - std::sin(yaw) * vy);
-    pos(1) += 0.01 * (std::sin(yaw) * vx + std::cos(yaw) * vy);
-    yaw += 0.01 * w;
-  }
-  return samples;
-}
+using test::syntheticRun;
 
 TEST(RunLog, FiguresOfSyntheticRuns) {
   const auto walk = syntheticRun(0.5, 0.02, 0.3, 0.01, 10.0, vector3_t(0.5, 0.02, 0.3));
