@@ -204,8 +204,8 @@ void writeFrame(double left, double top, double width, double height, std::ostre
       << "\" height=\"" << px(height) << "\" fill=\"none\" stroke=\"#888\"/>\n";
 }
 
-/// A value range [lo, hi] of the finite values of `series`, at least `min_span` wide and
-/// widened to whole ticks; `ticks` receives the ticks.
+/// A value range [lo, hi] of the finite values of `series`, at least `min_span` wide, with a
+/// margin and widened to whole ticks; `ticks` receives the ticks.
 Scale valueScale(const std::vector<Series>& series, double min_span, double px_bottom,
                  double px_top, std::vector<double>& ticks) {
   double lo = std::numeric_limits<double>::infinity(), hi = -lo;
@@ -223,6 +223,10 @@ Scale valueScale(const std::vector<Series>& series, double min_span, double px_b
     lo = middle - 0.5 * min_span;
     hi = middle + 0.5 * min_span;
   }
+  // A margin, so that a line at an extreme does not run along the frame.
+  const double margin = 0.04 * (hi - lo);
+  lo -= margin;
+  hi += margin;
   const double step = niceStep(hi - lo, 5);
   lo = std::floor(lo / step + 1e-9) * step;
   hi = std::ceil(hi / step - 1e-9) * step;

@@ -86,7 +86,7 @@ void writeReportHtml(const RunReport& report, const ReportPageContent& content, 
       << "<h2>Robot files</h2>\n<table id=\"robot_files\">\n";
   for (const auto& file : content.robot_files) {
     out << "<tr><td>" << escapeMarkup(file.first) << "</td><td class=\"value\">"
-        << escapeMarkup(file.second) << "</td></tr>\n";
+        << (file.second.empty() ? "(none)" : escapeMarkup(file.second)) << "</td></tr>\n";
   }
   out << "</table>\n</section>\n<section class=\"main\">\n";
   if (!content.video_file.empty()) {
