@@ -223,10 +223,11 @@ Scale valueScale(const std::vector<Series>& series, double min_span, double px_b
     lo = middle - 0.5 * min_span;
     hi = middle + 0.5 * min_span;
   }
-  // A margin, so that a line at an extreme does not run along the frame.
+  // A margin, so that a line at an extreme does not run along the frame; it does not cross
+  // zero (a force never shows a negative axis).
   const double margin = 0.04 * (hi - lo);
-  lo -= margin;
-  hi += margin;
+  lo = lo >= 0.0 ? std::max(0.0, lo - margin) : lo - margin;
+  hi = hi <= 0.0 ? std::min(0.0, hi + margin) : hi + margin;
   const double step = niceStep(hi - lo, 5);
   lo = std::floor(lo / step + 1e-9) * step;
   hi = std::ceil(hi / step - 1e-9) * step;
