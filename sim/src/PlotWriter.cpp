@@ -268,6 +268,13 @@ void writeTimePanel(const std::string& id, const std::string& title, const std::
 void writeBars(const std::vector<RunSample>& samples, const TimeAxis& axis,
                const std::function<bool(const RunSample&)>& on, double y, double height,
                const std::string& colour, std::ostream& out) {
+  const auto writeBar = [&](double x0, double x1) {
+    out << "<rect x=\"" << px(x0) << "\" y=\"" << px(y) << "\" width=\""
+        << px(std::max(x1 - x0, 0.1)) << "\" height=\"" << px(height) << "\" fill=\"" << colour
+        << "\"/>\n";
+  };
+  // Bars less than a pixel apart are drawn as one, which the width could not tell apart.
+  double open_x0 = 0.0, open_x1 = -1.0;
   size_t k = 0;
   while (k + 1 < samples.size()) {
     if (!on(samples[k])) {
@@ -277,11 +284,16 @@ void writeBars(const std::vector<RunSample>& samples, const TimeAxis& axis,
     size_t end = k;
     while (end + 1 < samples.size() && on(samples[end])) ++end;
     const double x0 = axis.x(axis.time[k]), x1 = axis.x(axis.time[end]);
-    out << "<rect x=\"" << px(x0) << "\" y=\"" << px(y) << "\" width=\""
-        << px(std::max(x1 - x0, 0.1)) << "\" height=\"" << px(height) << "\" fill=\"" << colour
-        << "\"/>\n";
+    if (open_x1 >= open_x0 && x0 - open_x1 < 1.0) {
+      open_x1 = x1;
+    } else {
+      if (open_x1 >= open_x0) writeBar(open_x0, open_x1);
+      open_x0 = x0;
+      open_x1 = x1;
+    }
     k = end;
   }
+  if (open_x1 >= open_x0) writeBar(open_x0, open_x1);
 }
 
 void writeContactPanel(const std::vector<RunSample>& samples, const TimeAxis& axis, double top,
