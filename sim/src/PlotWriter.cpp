@@ -21,8 +21,9 @@ constexpr double kLeft = 80.0;    ///< left edge of the panels [px]
 constexpr double kRight = 970.0;  ///< right edge of the time panels [px]
 constexpr double kTimePanelHeight = 100.0;
 constexpr double kContactRowHeight = 18.0;
-constexpr double kTopViewSize = 380.0;
-constexpr double kPanelGap = 68.0;  ///< title line above a panel plus tick labels below it
+constexpr double kTopViewMaxHeight = 380.0;
+constexpr double kFirstPanelTop = 62.0;  ///< below the plot's title and the first panel's title
+constexpr double kPanelGap = 68.0;       ///< title line above a panel plus tick labels below it
 /// Deviation [px] under which a point of a line is left out.
 constexpr double kLineTolerance = 0.25;
 
@@ -382,19 +383,21 @@ TopView planTopView(const std::vector<RunSample>& samples) {
     }
   }
   if (!(x_lo <= x_hi)) x_lo = x_hi = y_lo = y_hi = 0.0;
-  // One tick step on both axes, each range at least kMinSpan wide and widened to whole steps;
-  // the box then takes the shape of the ranges at the largest scale that fits.
-  constexpr double kMinSpan = 0.2;
-  view.step = niceStep(std::max({x_hi - x_lo, y_hi - y_lo, kMinSpan}), 8);
-  const std::array<double, 2> data_lo = {x_lo, y_lo}, data_hi = {x_hi, y_hi};
+  // Each range spans the path with a margin, at least kMinSpan; the box takes the shape of the
+  // ranges at the largest scale that fits, with one tick step on both axes about kTickSpacing
+  // apart; a range is widened to two steps and kMinBox at least, so that it shows two ticks.
+  constexpr double kMinSpan = 0.2, kTickSpacing = 80.0, kMinBox = 150.0;
+  std::array<double, 2> span = {1.1 * std::max(x_hi - x_lo, kMinSpan),
+                                1.1 * std::max(y_hi - y_lo, kMinSpan)};
+  view.scale = std::min((kRight - kLeft) / span[0], kTopViewMaxHeight / span[1]);
+  const double longest = std::max(span[0], span[1]);
+  view.step = niceStep(longest, std::max(3, static_cast<int>(longest * view.scale / kTickSpacing)));
+  const std::array<double, 2> middle = {0.5 * (x_lo + x_hi), 0.5 * (y_lo + y_hi)};
   for (size_t axis = 0; axis < 2; ++axis) {
-    const double middle = 0.5 * (data_lo[axis] + data_hi[axis]);
-    const double half = 0.5 * std::max(data_hi[axis] - data_lo[axis], kMinSpan);
-    view.lo[axis] = std::floor((middle - half) / view.step + 1e-9) * view.step;
-    view.hi[axis] = std::ceil((middle + half) / view.step - 1e-9) * view.step;
+    span[axis] = std::max({span[axis], 2.0 * view.step, kMinBox / view.scale});
+    view.lo[axis] = middle[axis] - 0.5 * span[axis];
+    view.hi[axis] = middle[axis] + 0.5 * span[axis];
   }
-  view.scale = std::min((kRight - kLeft) / (view.hi[0] - view.lo[0]),
-                        kTopViewSize / (view.hi[1] - view.lo[1]));
   return view;
 }
 
@@ -471,19 +474,19 @@ void writePlotSvg(const std::vector<RunSample>& samples, const std::string& titl
   axis.ticks = niceTicks(t0, t1, 10);
   axis.x = Scale{t0, t1, kLeft, kRight};
 
-  const double contact_top = 40.0 + 5.0 * (kTimePanelHeight + kPanelGap) + 8.0;
-  const double top_view_top = contact_top + 4.0 * kContactRowHeight + kPanelGap + 8.0;
+  const auto panelTop = [](int index) {
+    return kFirstPanelTop + index * (kTimePanelHeight + kPanelGap);
+  };
+  const double contact_top = panelTop(5);
+  const double top_view_top = contact_top + 4.0 * kContactRowHeight + kPanelGap;
   const TopView top_view = planTopView(samples);
-  const double total_height = top_view_top + 14.0 + top_view.height() + 30.0;
+  const double total_height = top_view_top + top_view.height() + 30.0;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << px(kWidth) << "\" height=\""
       << px(total_height) << "\" viewBox=\"0 0 " << px(kWidth) << ' ' << px(total_height)
       << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   out << "<text x=\"" << px(kLeft) << "\" y=\"20\" font-size=\"15\" font-weight=\"bold\">"
       << escapeMarkup(title) << "</text>\n";
-  const auto panelTop = [](int index) {
-    return 40.0 + 8.0 + index * (kTimePanelHeight + kPanelGap) + 14.0;
-  };
   writeTimePanel("velocity", "base velocity (heading frame)", "m/s",
                  {velocity[0], velocity[1], velocity_cmd[0], velocity_cmd[1]}, 0.2, axis,
                  panelTop(0), out);
@@ -493,8 +496,8 @@ void writePlotSvg(const std::vector<RunSample>& samples, const std::string& titl
   writeTimePanel("attitude", "roll and pitch", "rad", {roll, pitch}, 0.02, axis, panelTop(3), out);
   writeTimePanel("foot_force", "vertical floor force on each foot", "N",
                  {force[0], force[1], force[2], force[3]}, 10.0, axis, panelTop(4), out);
-  writeContactPanel(samples, axis, contact_top + 14.0, out);
-  writeTopView(top_view, top_view_top + 14.0, out);
+  writeContactPanel(samples, axis, contact_top, out);
+  writeTopView(top_view, top_view_top, out);
   out << "</svg>\n";
 }
 
