@@ -1,53 +1,46 @@
 // Whole-body QP as the whole-body controller solves it every cycle: a fresh MathematicalProgram
-// built from the stacked constraint blocks and the task Hessian, solved from scratch.
+// built from the controller's stacked constraint rows and task Hessian, solved from scratch.
+// The instances come from WholeBodyController on the bundled robot (random states near the
+// standing pose; see tests/dense_qp/DenseQpTestSupport.h).
 
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "../tests/dense_qp/WholeBodyQpInstance.h"
+#include "../tests/dense_qp/DenseQpTestSupport.h"
 #include "core/optimization/MathematicalProgram.h"
 
 namespace {
 
-using velmora::dense_qp::test::makeWholeBodyQp;
-using velmora::dense_qp::test::WholeBodyQp;
-using velmora::dense_qp::test::WholeBodyQpOptions;
+using velmora::dense_qp::DenseQp;
 
-/// A sequence of different instances: all four feet in stance, or a trot (one diagonal in
-/// swing, alternating), with acceleration demands scaled by demand_scale.
-std::vector<WholeBodyQp> makeSequence(bool trot, double demand_scale, int count) {
-  std::mt19937 rng(trot ? 2024 : 1990);
-  std::vector<WholeBodyQp> sequence;
-  for (int k = 0; k < count; ++k) {
-    WholeBodyQpOptions options;
-    options.demand_scale = demand_scale;
-    if (trot) {
-      options.stance = (k % 2 == 0) ? std::array<bool, 4>{true, false, false, true}
-                                    : std::array<bool, 4>{false, true, true, false};
-    }
-    sequence.push_back(makeWholeBodyQp(rng, options));
+/// 64 instances: all four feet in stance (mode 15), or a trot alternating modes 9 and 6, with
+/// the base acceleration demand scaled by `demand`.
+std::vector<DenseQp> makeSequence(bool trot, double demand) {
+  velmora::dense_qp::test::WholeBodyProblems problems;
+  std::vector<DenseQp> sequence;
+  Eigen::VectorXd feasible;
+  for (int k = 0; k < 64; ++k) {
+    sequence.push_back(problems.build(trot ? (k % 2 == 0 ? 9 : 6) : 15, demand, feasible));
   }
   return sequence;
 }
 
-/// Arguments: 0 = all stance (18 equality, 32 inequality rows), 1 = trot (24, 22); demand
+/// Arguments: trot 0 = all stance (18 equality, 32 inequality rows), 1 = trot (24, 22); demand
 /// scale 1 or 15.
 void BM_DenseQpWholeBodyShape(benchmark::State& state) {
   const bool trot = state.range(0) == 1;
-  const double demand_scale = static_cast<double>(state.range(1));
-  const std::vector<WholeBodyQp> sequence = makeSequence(trot, demand_scale, 64);
+  const std::vector<DenseQp> sequence = makeSequence(trot, static_cast<double>(state.range(1)));
   size_t next = 0;
   int64_t failures = 0, iterations = 0, solves = 0;
   for (auto _ : state) {
-    const WholeBodyQp& w = sequence[next];
+    const DenseQp& qp = sequence[next];
     next = (next + 1) % sequence.size();
     velmora::MathematicalProgram program;
-    const velmora::VectorVariables vars = program.newVectorVariables(WholeBodyQp::kNvar);
-    program.addLinearEqualityConstraints(w.A, w.b, vars);
-    program.addLinearInEqualityConstraints(w.C, w.lb, w.ub, vars);
-    program.addQuadraticCost(w.H, w.g, vars);
+    const velmora::VectorVariables vars = program.newVectorVariables(qp.numVariables());
+    program.addLinearEqualityConstraints(qp.A, qp.b, vars);
+    program.addLinearInEqualityConstraints(qp.C, qp.l, qp.u, vars);
+    program.addQuadraticCost(qp.H, qp.g, vars);
     if (program.solve()) {
       benchmark::DoNotOptimize(program.getSolution(vars));
     } else {

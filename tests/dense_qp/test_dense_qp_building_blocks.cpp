@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "DenseCholesky.h"
+#include "DenseQpTestSupport.h"
 #include "Equilibration.h"
 #include "NullSpaceElimination.h"
 #include "QuasiDefiniteLdlt.h"
-#include "RandomQp.h"
 
 namespace velmora::dense_qp::internal {
 namespace {

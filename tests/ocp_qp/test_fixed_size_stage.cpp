@@ -1,7 +1,6 @@
-// Fixed-size stage kernels against the general (dynamic-size) kernels: on random problems of the
-// fixed shape, the Riccati factorisation, its solves, the feedback gains and the residuals must
-// agree to rounding whichever kernels process the stages. Both paths run on the same loaded
-// data; the general path is selected by turning IpmData::fixed_size_kernels off.
+// Fixed-size stage kernels against the general (dynamic-size) kernels, on the same loaded data
+// (the general path is selected by turning IpmData::fixed_size_kernels off): the Riccati
+// factorisation, its solves, the feedback gains and the residuals agree to rounding.
 
 #include <random>
 #include <string>
@@ -12,7 +11,7 @@
 #include "FixedSizeStage.h"
 #include "InteriorPoint.h"
 #include "IpmStage.h"
-#include "OcpQpTestUtils.h"
+#include "OcpQpTestSupport.h"
 #include "ProblemData.h"
 #include "Riccati.h"
 #include "ocp_qp/OcpQpIpmSolverSettings.h"
@@ -101,7 +100,7 @@ TEST(OcpQpFixedSizeKernels, InteriorStagesOfTheContactShapeUseThem) {
   for (const IpmStage& st : data_other.stages) EXPECT_FALSE(detail::isFixedShape(st));
 }
 
-TEST(OcpQpFixedSizeKernels, NewtonStepMatchesGeneralKernels) {
+TEST(OcpQpFixedSizeKernels, NewtonStepAndGainsMatchGeneralKernels) {
   std::mt19937 rng(17);
   for (int trial = 0; trial < 6; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
@@ -137,27 +136,16 @@ TEST(OcpQpFixedSizeKernels, NewtonStepMatchesGeneralKernels) {
       EXPECT_LT(relativeDifference(a.dpi, b.dpi), 1e-10) << "dpi, stage " << k;
       EXPECT_LT(relativeDifference(a.dlaml, b.dlaml), 1e-10) << "dlaml, stage " << k;
     }
-  }
-}
-
-TEST(OcpQpFixedSizeKernels, FeedbackGainsMatchGeneralKernels) {
-  std::mt19937 rng(29);
-  Eigen::VectorXd x0;
-  const std::vector<OcpQp> qp = randomProblem(fixedShape(3), rng, x0);
-  IpmData fixed;
-  loadWithRandomIterate(qp, x0, rng, fixed);
-  IpmData general = fixed;
-  general.fixed_size_kernels = false;
-  for (IpmData* data : {&fixed, &general}) {
-    detail::computeBarrierWeights(*data);
-    ASSERT_EQ(detail::factorizeRiccati(*data, 1e-12, 0.0, true), -1);
-  }
-  const int N = static_cast<int>(qp.size()) - 1;
-  Eigen::MatrixXd K_fixed, K_general;
-  for (int k = 0; k < N; ++k) {
-    detail::riccatiGain(fixed.stages[k], K_fixed);
-    detail::riccatiGain(general.stages[k], K_general);
-    EXPECT_LT(relativeDifference(K_fixed, K_general), 1e-10) << "stage " << k;
+    // Feedback gains, from the factorisation with a free stage-0 state.
+    for (IpmData* data : {&fixed, &general}) {
+      ASSERT_EQ(detail::factorizeRiccati(*data, 1e-12, reg_rel, true), -1);
+    }
+    Eigen::MatrixXd K_fixed, K_general;
+    for (int k = 0; k < N; ++k) {
+      detail::riccatiGain(fixed.stages[k], K_fixed);
+      detail::riccatiGain(general.stages[k], K_general);
+      EXPECT_LT(relativeDifference(K_fixed, K_general), 1e-10) << "K, stage " << k;
+    }
   }
 }
 

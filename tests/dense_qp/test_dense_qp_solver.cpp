@@ -1,0 +1,340 @@
+// DenseQpSolver: random QPs with an optimum known by construction across problem classes, badly
+// scaled data, the whole-body QPs of the bundled robot against a second (active-set) solver, and
+// every kind of problem without a solution or with bad data.
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "DenseQpTestSupport.h"
+#include "dense_qp/DenseQpSolver.h"
+
+namespace velmora::dense_qp {
+namespace {
+
+using test::KnownOptimum;
+using test::RandomQpOptions;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+double maxAbs(const Eigen::VectorXd& v) { return v.size() > 0 ? v.cwiseAbs().maxCoeff() : 0.0; }
+
+DenseQpSolution solveFresh(const DenseQp& qp, const DenseQpSettings& settings = {}) {
+  DenseQpSolver solver(qp.numVariables(), qp.numEqualities(), qp.numInequalities(), settings);
+  DenseQpSolution solution;
+  solver.solve(qp, solution);
+  return solution;
+}
+
+RandomQpOptions make(int n, int m_eq, int eq_rank, int m_in, int active, int weak, int fixed,
+                     int hessian_rank) {
+  return RandomQpOptions{n, m_eq, eq_rank, m_in, active, weak, fixed, hessian_rank};
+}
+
+/// x, A'y, z and the active set of `s` match the constructed optimum, and the reported
+/// diagnostics describe the returned point.
+void expectRecovered(const KnownOptimum& k, const DenseQpSolution& s, double tol) {
+  ASSERT_EQ(s.info.status, DenseQpStatus::kSolved);
+  const DenseQp& qp = k.qp;
+  EXPECT_LE((s.x - k.x).cwiseAbs().maxCoeff(), tol * (1.0 + maxAbs(k.x)));
+  // y is unique only up to the null space of A' when A is rank deficient; A'y is unique.
+  const Eigen::VectorXd Aty_ref = qp.A.transpose() * k.y;
+  EXPECT_LE(maxAbs(qp.A.transpose() * s.y - Aty_ref), tol * (1.0 + maxAbs(Aty_ref)));
+  for (Eigen::Index i = 0; i < k.z.size(); ++i) {
+    EXPECT_NEAR(s.z[i], k.z[i], tol * (1.0 + maxAbs(k.z))) << "row " << i;
+  }
+  const test::KktReport kkt = test::checkKkt(qp, s.x, s.y, s.z);
+  EXPECT_LE(kkt.stationarity, 1e-9);
+  EXPECT_LE(kkt.equality, 1e-12);
+  EXPECT_LE(kkt.bound_violation, 1e-12);
+  EXPECT_LE(kkt.wrong_sign, 1e-12);
+  const Eigen::VectorXd stat = qp.H * s.x + qp.g + qp.A.transpose() * s.y + qp.C.transpose() * s.z;
+  EXPECT_NEAR(s.info.dual_residual, maxAbs(stat), 1e-12 * (1.0 + maxAbs(qp.g)));
+  EXPECT_NEAR(s.info.equality_residual, maxAbs(qp.A * s.x - qp.b), 1e-12 * (1.0 + maxAbs(qp.b)));
+  const double objective = 0.5 * s.x.dot(qp.H * s.x) + qp.g.dot(s.x);
+  EXPECT_NEAR(s.info.objective, objective, 1e-9 * (1.0 + std::abs(objective)));
+  EXPECT_LE(s.info.duality_gap, 1e-7 * (1.0 + std::abs(objective)));
+}
+
+struct ProblemClass {
+  const char* name;
+  RandomQpOptions options;
+  bool polish = true;
+};
+
+class DenseQpKnownOptimum : public ::testing::TestWithParam<ProblemClass> {};
+
+TEST_P(DenseQpKnownOptimum, RecoversSolutionMultipliersAndActiveSet) {
+  const ProblemClass& c = GetParam();
+  DenseQpSettings settings;
+  settings.polish = c.polish;
+  for (int seed = 0; seed < 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(1000 + seed);
+    const KnownOptimum k = test::makeKnownOptimum(rng, c.options);
+    const DenseQpSolution s = solveFresh(k.qp, settings);
+    expectRecovered(k, s, c.polish ? 1e-7 : 1e-6);
+    EXPECT_TRUE(c.polish || !s.info.polished);
+    EXPECT_EQ(s.info.equality_rank, c.options.eq_rank);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Classes, DenseQpKnownOptimum,
+    ::testing::Values(ProblemClass{"unconstrained", make(15, 0, 0, 0, 0, 0, 0, -1)},
+                      ProblemClass{"equalities_only", make(20, 8, 8, 0, 0, 0, 0, -1)},
+                      ProblemClass{"equalities_fix_every_variable", make(8, 8, 8, 6, 0, 0, 0, -1)},
+                      ProblemClass{"inequalities_only", make(20, 0, 0, 40, 8, 0, 0, -1)},
+                      ProblemClass{"mixed", make(30, 10, 10, 45, 12, 0, 0, -1)},
+                      ProblemClass{"mixed_without_polishing", make(20, 5, 5, 30, 7, 0, 0, -1),
+                                   false},
+                      ProblemClass{"rank_deficient_equalities", make(25, 14, 8, 30, 6, 0, 0, -1)},
+                      ProblemClass{"weakly_active_rows", make(20, 4, 4, 30, 5, 6, 0, -1)},
+                      ProblemClass{"rows_with_l_equal_u", make(20, 3, 3, 25, 4, 0, 5, -1)},
+                      ProblemClass{"semidefinite_hessian", make(24, 6, 6, 30, 10, 0, 0, 10)},
+                      ProblemClass{"linear_programme_at_a_vertex", make(16, 4, 4, 30, 12, 0, 0, 0)},
+                      ProblemClass{"whole_body_size", make(42, 24, 18, 32, 10, 2, 0, 30)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DenseQpSolver, BadlyScaledRowsColumnsAndObjective) {
+  // Variables 10^k units apart, rows multiplied by 10^k and the cost by 1e6: the optimum moves
+  // by the change of variables only, which equilibration must absorb.
+  for (int seed = 0; seed < 12; ++seed) {
+    std::mt19937 rng(77 + seed);
+    KnownOptimum k = test::makeKnownOptimum(rng, make(20, 6, 6, 30, 8, 0, 0, -1));
+    std::uniform_int_distribution<int> exponent(-4, 4);
+    Eigen::VectorXd s(k.x.size()), r(k.z.size());
+    for (Eigen::Index j = 0; j < s.size(); ++j) s[j] = std::pow(10.0, exponent(rng));
+    for (Eigen::Index i = 0; i < r.size(); ++i) r[i] = std::pow(10.0, exponent(rng));
+    const double cost = 1e6;
+    k.qp.H = cost * s.asDiagonal() * k.qp.H * s.asDiagonal();
+    k.qp.g = cost * s.asDiagonal() * k.qp.g;
+    k.qp.A = k.qp.A * s.asDiagonal();
+    k.qp.C = r.asDiagonal() * k.qp.C * s.asDiagonal();
+    k.qp.l = r.asDiagonal() * k.qp.l;
+    k.qp.u = r.asDiagonal() * k.qp.u;
+    k.x = k.x.cwiseQuotient(s);
+    k.y *= cost;
+    k.z = cost * k.z.cwiseQuotient(r);
+    const DenseQpSolution sol = solveFresh(k.qp);
+    ASSERT_EQ(sol.info.status, DenseQpStatus::kSolved) << "seed " << seed;
+    for (Eigen::Index j = 0; j < k.x.size(); ++j) {
+      EXPECT_NEAR(sol.x[j], k.x[j], 1e-7 * (1.0 + std::abs(k.x[j]))) << "seed " << seed;
+    }
+    const test::KktReport kkt = test::checkKkt(k.qp, sol.x, sol.y, sol.z);
+    EXPECT_LE(kkt.stationarity, 1e-9);
+    EXPECT_LE(kkt.bound_violation, 1e-12);
+  }
+}
+
+TEST(DenseQpSolver, OneSolverObjectSolvesASequenceOfProblems) {
+  // Reused storage must not carry state from one problem into the next.
+  std::mt19937 rng(31);
+  const RandomQpOptions o = make(20, 6, 6, 30, 8, 0, 0, -1);
+  const KnownOptimum first = test::makeKnownOptimum(rng, o);
+  const KnownOptimum second = test::makeKnownOptimum(rng, o);
+  DenseQpSolver solver(20, 6, 30);
+  DenseQpSolution s1, s2, s3;
+  solver.solve(first.qp, s1);
+  solver.solve(second.qp, s2);
+  solver.solve(first.qp, s3);
+  expectRecovered(first, s1, 1e-7);
+  expectRecovered(second, s2, 1e-7);
+  EXPECT_EQ(s1.x, s3.x);
+  EXPECT_EQ(s1.z, s3.z);
+}
+
+TEST(DenseQpSolver, WholeBodyProblemsOfTheBundledRobot) {
+  // Every contact mode, nominal and 15-fold base acceleration demands (a feasible point always
+  // exists): always solved, and the KKT conditions hold in long double on the original data.
+  test::WholeBodyProblems problems;
+  Eigen::VectorXd feasible;
+  for (int instance = 0; instance < 64; ++instance) {
+    const size_t mode = instance % 16;
+    const double demand = instance < 32 ? 1.0 : 15.0;
+    SCOPED_TRACE("mode " + std::to_string(mode) + ", demand " + std::to_string(demand));
+    const DenseQp qp = problems.build(mode, demand, feasible);
+    ASSERT_EQ(qp.numVariables(), 42);
+    ASSERT_LE(maxAbs(qp.A * feasible - qp.b), 1e-9);
+    const DenseQpSolution s = solveFresh(qp);
+    ASSERT_EQ(s.info.status, DenseQpStatus::kSolved);
+    const test::KktReport kkt = test::checkKkt(qp, s.x, s.y, s.z);
+    EXPECT_LE(std::max({kkt.stationarity, kkt.equality, kkt.bound_violation}), 1e-9);
+    EXPECT_LE(std::max(kkt.complementarity, kkt.wrong_sign), 1e-12);
+    EXPECT_TRUE(demand > 1.0 || (s.info.polished && s.info.iterations <= 15));
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(DenseQp&, const Eigen::VectorXd&, std::mt19937&)> mutate;  ///< of (qp, x*)
+  DenseQpStatus status;
+};
+
+TEST(DenseQpSolver, ProblemsWithoutSolutionOrWithBadDataReportTheirStatus) {
+  const std::vector<FailureCase> cases = {
+      {"inconsistent equalities",
+       [](DenseQp& qp, auto&, auto&) {
+         qp.A.row(2) = 0.5 * qp.A.row(0) - 2.0 * qp.A.row(1);
+         qp.b[2] = 0.5 * qp.b[0] - 2.0 * qp.b[1] + 1e-3;
+       },
+       DenseQpStatus::kPrimalInfeasible},
+      {"consistent dependent equalities",
+       [](DenseQp& qp, auto&, auto&) {
+         qp.A.row(2) = 0.5 * qp.A.row(0) - 2.0 * qp.A.row(1);
+         qp.b[2] = 0.5 * qp.b[0] - 2.0 * qp.b[1];
+       },
+       DenseQpStatus::kSolved},
+      {"more independent equalities than variables",
+       [](DenseQp& qp, auto&, auto& rng) {
+         qp.A = test::gaussianMatrix(rng, 11, 10);
+         qp.b = test::gaussianMatrix(rng, 11, 1);
+       },
+       DenseQpStatus::kPrimalInfeasible},
+      {"inequality row constant on the equality set, outside its bounds",
+       [](DenseQp& qp, auto&, auto&) {
+         qp.C.row(0) = qp.A.row(0);
+         qp.l[0] = qp.b[0] + 1.0;
+         qp.u[0] = kInf;
+       },
+       DenseQpStatus::kPrimalInfeasible},
+      {"empty set from a Farkas combination of rows",
+       [](DenseQp& qp, auto&, auto& rng) {
+         // c_i'x >= l_i (i = 0..5) imply (sum a_i c_i)'x >= sum a_i l_i for a >= 0.
+         const Eigen::VectorXd a = test::gaussianMatrix(rng, 6, 1).cwiseAbs();
+         qp.l.head(6) = test::gaussianMatrix(rng, 6, 1);
+         qp.u.head(6).setConstant(kInf);
+         qp.C.row(6) = a.transpose() * qp.C.topRows(6);
+         qp.l[6] = -1e16;
+         qp.u[6] = a.dot(qp.l.head(6)) - 0.1;
+       },
+       DenseQpStatus::kPrimalInfeasible},
+      {"crossed bounds", [](DenseQp& qp, auto&, auto&) { qp.l[5] = qp.u[5] + 1.0; },
+       DenseQpStatus::kPrimalInfeasible},
+      {"lower bound at +infinity", [](DenseQp& qp, auto&, auto&) { qp.l[5] = qp.u[5] = kInf; },
+       DenseQpStatus::kPrimalInfeasible},
+      {"upper bound at -1e16",
+       [](DenseQp& qp, auto&, auto&) {
+         qp.l[5] = -2e16;
+         qp.u[5] = -1e16;
+       },
+       DenseQpStatus::kPrimalInfeasible},
+      {"unbounded ray along a flat direction the rows allow",
+       [](DenseQp& qp, auto&, auto& rng) {
+         const Eigen::MatrixXd B = test::gaussianMatrix(rng, 6, 10);
+         const Eigen::VectorXd d = B.fullPivLu().kernel().col(0).normalized();
+         qp.H = B.transpose() * B;
+         qp.g -= (qp.g.dot(d) + 1.0) * d;  // g'd = -1
+         qp.A -= (qp.A * d) * d.transpose();
+         for (Eigen::Index i = 0; i < qp.C.rows(); ++i) {  // keep the side d moves away from
+           const bool away_from_lower = qp.C.row(i).dot(d) > 0;
+           qp.l[i] = away_from_lower ? -3.0 : -kInf;
+           qp.u[i] = away_from_lower ? kInf : 3.0;
+         }
+       },
+       DenseQpStatus::kDualInfeasible},
+      {"linear objective without rows",
+       [](DenseQp& qp, auto&, auto&) {
+         const Eigen::VectorXd g = qp.g;
+         qp = DenseQp(10, 0, 0);
+         qp.g = g;
+       },
+       DenseQpStatus::kDualInfeasible},
+      {"negative definite Hessian", [](DenseQp& qp, auto&, auto&) { qp.H = -qp.H; },
+       DenseQpStatus::kNonConvex},
+      {"negative curvature only off the equality set",
+       [](DenseQp& qp, const auto& x, auto&) {
+         qp.A.row(0) = Eigen::RowVectorXd::Unit(10, 9);  // x_9 fixed: its curvature is irrelevant
+         qp.b[0] = x[9];
+         qp.H.row(9).setZero();
+         qp.H.col(9).setZero();
+         qp.H(9, 9) = -1.0;
+       },
+       DenseQpStatus::kSolved},
+      {"NaN in H", [](DenseQp& qp, auto&, auto&) { qp.H(2, 3) = kNaN; },
+       DenseQpStatus::kInvalidInput},
+      {"inf in g", [](DenseQp& qp, auto&, auto&) { qp.g[1] = kInf; }, DenseQpStatus::kInvalidInput},
+      {"inf in A", [](DenseQp& qp, auto&, auto&) { qp.A(0, 0) = -kInf; },
+       DenseQpStatus::kInvalidInput},
+      {"NaN in b", [](DenseQp& qp, auto&, auto&) { qp.b[2] = kNaN; }, DenseQpStatus::kInvalidInput},
+      {"NaN in C", [](DenseQp& qp, auto&, auto&) { qp.C(4, 1) = kNaN; },
+       DenseQpStatus::kInvalidInput},
+      {"NaN in l", [](DenseQp& qp, auto&, auto&) { qp.l[0] = kNaN; }, DenseQpStatus::kInvalidInput},
+      {"NaN in u", [](DenseQp& qp, auto&, auto&) { qp.u[3] = kNaN; }, DenseQpStatus::kInvalidInput},
+      {"infinite bounds are no bounds",
+       [](DenseQp& qp, auto&, auto&) {
+         qp.l[0] = -kInf;
+         qp.u[1] = kInf;
+       },
+       DenseQpStatus::kSolved},
+  };
+  for (const FailureCase& c : cases) {
+    for (int seed = 0; seed < 5; ++seed) {
+      SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(seed));
+      std::mt19937 rng(100 + seed);
+      KnownOptimum k = test::makeKnownOptimum(rng, make(10, 3, 3, 12, 3, 0, 0, -1));
+      c.mutate(k.qp, k.x, rng);
+      const DenseQp& qp = k.qp;
+      const DenseQpSolution s = solveFresh(qp);
+      EXPECT_EQ(s.info.status, c.status);
+      EXPECT_TRUE(s.x.allFinite() && s.y.allFinite() && s.z.allFinite());
+    }
+  }
+}
+
+TEST(DenseQpSolver, LimitsAndSizes) {
+  std::mt19937 rng(5);
+  const DenseQp qp = test::makeKnownOptimum(rng, make(10, 3, 3, 12, 3, 0, 0, -1)).qp;
+  DenseQpSettings one_iteration;
+  one_iteration.max_iterations = 1;
+  one_iteration.polish = false;
+  const DenseQpSolution s = solveFresh(qp, one_iteration);
+  EXPECT_EQ(s.info.status, DenseQpStatus::kMaxIterationsReached);
+  EXPECT_EQ(s.info.iterations, 1);
+  EXPECT_TRUE(s.x.allFinite() && s.z.allFinite());
+
+  DenseQpSolution out;
+  DenseQpSolver wrong_n(11, 3, 12), wrong_eq(10, 2, 12), wrong_in(10, 3, 13), right(10, 3, 12);
+  EXPECT_THROW(wrong_n.solve(qp, out), std::invalid_argument);
+  EXPECT_THROW(wrong_eq.solve(qp, out), std::invalid_argument);
+  EXPECT_THROW(DenseQpSolver(-1, 0, 0), std::invalid_argument);
+  DenseQp broken = qp;
+  broken.g.resize(9);
+  auto expectRejected = [&out](DenseQpSolver& solver, const DenseQp& problem, const char* what) {
+    try {
+      solver.solve(problem, out);
+      ADD_FAILURE() << "no exception for " << what;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_THAT(e.what(), ::testing::HasSubstr(what));
+    }
+  };
+  expectRejected(wrong_in, qp, "m_in = 13");
+  expectRejected(right, broken, "g.size() is 9");
+  // No variables at all: only the constant rows are checked.
+  DenseQp empty(0, 1, 1);
+  empty.l << -1;
+  empty.u << 1;
+  EXPECT_EQ(solveFresh(empty).info.status, DenseQpStatus::kSolved);
+  empty.b << 1;  // 0 = 1
+  EXPECT_EQ(solveFresh(empty).info.status, DenseQpStatus::kPrimalInfeasible);
+}
+
+TEST(DenseQpSolver, StatusPrintsItsName) {
+  std::ostringstream os;
+  os << DenseQpStatus::kSolved << ' ' << DenseQpStatus::kPrimalInfeasible << ' '
+     << DenseQpStatus::kDualInfeasible << ' ' << DenseQpStatus::kMaxIterationsReached << ' '
+     << DenseQpStatus::kNumericalFailure << ' ' << DenseQpStatus::kNonConvex << ' '
+     << DenseQpStatus::kInvalidInput << ' ' << DenseQpStatus::kNotSolved;
+  EXPECT_EQ(os.str(),
+            "Solved PrimalInfeasible DualInfeasible MaxIterationsReached NumericalFailure "
+            "NonConvex InvalidInput NotSolved");
+}
+
+}  // namespace
+}  // namespace velmora::dense_qp
