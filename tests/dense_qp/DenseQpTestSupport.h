@@ -4,14 +4,11 @@
 //  - random convex QPs whose optimum is known by construction (x*, multipliers and row states
 //    chosen first, then g, b and the bounds built so that the KKT conditions hold at x*);
 //  - a KKT check of any point in long double on the original data (for a convex QP, the KKT
-//    conditions are sufficient for optimality);
-//  - the whole-body QPs of the bundled robot as WholeBodyController builds them (defined in
-//    DenseQpTestSupport.cpp, which needs the control libraries; everything else is inline).
+//    conditions are sufficient for optimality).
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <random>
 #include <vector>
 
@@ -178,24 +175,5 @@ KktReport checkKkt(const DenseQp& qp, const VecX& x_in, const VecY& y_in, const 
   }
   return r;
 }
-
-/// Whole-body QPs of the bundled robot built by WholeBodyController: x = [qdd; f; tau], its
-/// stacked constraint rows, and the objective 1/2 |A x - b|^2 + 1e-8/2 |x|^2 of its task rows.
-/// Each instance is one control cycle from a random state near the standing pose, with swing
-/// feet asked to move 5 cm up and a random base acceleration demand. Not thread-safe.
-class WholeBodyProblems {
- public:
-  WholeBodyProblems();
-  ~WholeBodyProblems();
-
-  /// One instance in contact mode `mode` (0 to 15, foot 0 the most significant bit);
-  /// `demand` scales the base acceleration demand (1: about 2 m/s^2 and 4 rad/s^2 per axis).
-  /// `feasible_x` gets a feasible point (f = 0, tau = 0, qdd from the equations of motion).
-  DenseQp build(size_t mode, double demand, Eigen::VectorXd& feasible_x);
-
- private:
-  struct Rig;
-  std::unique_ptr<Rig> rig_;
-};
 
 }  // namespace velmora::dense_qp::test

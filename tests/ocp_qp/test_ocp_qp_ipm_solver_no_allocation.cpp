@@ -1,6 +1,6 @@
 // The solver allocates nothing in solve() (and nothing when built on a reused workspace of
-// unchanged sizes). Counts heap allocations by interposing the C allocation functions, so this
-// program is built without sanitizers, which interpose them too.
+// unchanged sizes). Counts heap allocations by interposing malloc (behind operator new and
+// Eigen's allocations), so this program is built without sanitizers, which interpose it too.
 
 #include <cstddef>
 
@@ -11,9 +11,6 @@
 
 extern "C" {
 void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* ptr, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
 void __libc_free(void* ptr);
 }
 
@@ -29,23 +26,6 @@ extern "C" {
 void* malloc(size_t size) {
   count();
   return __libc_malloc(size);
-}
-void* calloc(size_t n, size_t size) {
-  count();
-  return __libc_calloc(n, size);
-}
-void* realloc(void* ptr, size_t size) {
-  count();
-  return __libc_realloc(ptr, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) {
-  count();
-  return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** ptr, size_t alignment, size_t size) {
-  count();
-  *ptr = __libc_memalign(alignment, size);
-  return *ptr ? 0 : 12;  // ENOMEM
 }
 void free(void* ptr) { __libc_free(ptr); }
 }
