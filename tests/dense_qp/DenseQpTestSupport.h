@@ -136,9 +136,6 @@ struct KktReport {
 using LongVector = Eigen::Matrix<long double, Eigen::Dynamic, 1>;
 using LongMatrix = Eigen::Matrix<long double, Eigen::Dynamic, Eigen::Dynamic>;
 
-inline bool hasLower(const DenseQp& qp, Eigen::Index i) { return qp.l[i] > -1e16; }
-inline bool hasUpper(const DenseQp& qp, Eigen::Index i) { return qp.u[i] < 1e16; }
-
 /// The KKT conditions of `qp` at (x, y, z) in long double; multiplier convention of
 /// DenseQpSolution (z > 0 at upper bounds, z < 0 at lower bounds).
 template <typename VecX, typename VecY, typename VecZ>
@@ -162,8 +159,8 @@ KktReport checkKkt(const DenseQp& qp, const VecX& x_in, const VecY& y_in, const 
   const LongVector Cx = C * x, Cx_scale = C.cwiseAbs() * x.cwiseAbs();
   const LD z_norm = 1 + (z.size() > 0 ? z.cwiseAbs().maxCoeff() : LD(0));
   for (Eigen::Index i = 0; i < C.rows(); ++i) {
-    const LD lo = hasLower(qp, i) ? LD(qp.l[i]) : -INFINITY;
-    const LD hi = hasUpper(qp, i) ? LD(qp.u[i]) : INFINITY;
+    const LD lo = qp.l[i] > -1e16 ? LD(qp.l[i]) : -INFINITY;
+    const LD hi = qp.u[i] < 1e16 ? LD(qp.u[i]) : INFINITY;
     const LD scale = 1 + Cx_scale[i] +
                      std::max(std::isfinite(lo) ? std::abs(lo) : LD(0),
                               std::isfinite(hi) ? std::abs(hi) : LD(0));

@@ -8,15 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include <rclcpp/rclcpp.hpp>
-
 #include "../BundledRobot.h"
-#include "common/ModeSchedule.h"
-#include "common/TrajectoriesBuffer.h"
 #include "control/ContactForceOptimization.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
 #include "description/ModelInfoLoader.h"
-#include "pinocchio/PinocchioInterface.h"
 
 namespace velmora::ocp_qp::test {
 
@@ -91,6 +86,9 @@ OcpQpIpmSolverSettings tightSettings(double tol, int iter_max) {
 std::vector<OcpQp> randomProblem(const RandomShape& shape, std::mt19937& rng, Eigen::VectorXd& x0) {
   const int N = shape.N, nx = shape.nx, nu = shape.nu;
   std::vector<OcpQp> qp(N + 1);
+  // A feasible trajectory (x_ref, u_ref) is simulated along; bounds go around its values.
+  x0 = randn(nx, 1, rng);
+  std::vector<Eigen::VectorXd> x_ref(N + 1, x0), u_ref(N);
   for (int k = 0; k <= N; ++k) {
     OcpQp& st = qp[k];
     const int nv = (k < N ? nu : 0) + nx;
@@ -105,15 +103,8 @@ std::vector<OcpQp> randomProblem(const RandomShape& shape, std::mt19937& rng, Ei
     st.A = Eigen::MatrixXd::Identity(nx, nx) + randn(nx, nx, rng, 0.15);
     st.B = randn(nx, nu, rng, 0.5);
     st.b = randn(nx, 1, rng, 0.1);
-  }
-  x0 = randn(nx, 1, rng);
-
-  // A feasible trajectory; bounds go around its values.
-  std::vector<Eigen::VectorXd> x_ref(N + 1), u_ref(N);
-  x_ref[0] = x0;
-  for (int k = 0; k < N; ++k) {
     u_ref[k] = randn(nu, 1, rng, 0.5);
-    x_ref[k + 1] = qp[k].A * x_ref[k] + qp[k].B * u_ref[k] + qp[k].b;
+    x_ref[k + 1] = st.A * x_ref[k] + st.B * u_ref[k] + st.b;
   }
   for (int k = 0; k <= N; ++k) {
     OcpQp& st = qp[k];
@@ -154,8 +145,8 @@ KktErrors kktErrors(const std::vector<OcpQp>& qp, const Eigen::VectorXd& x0,
   auto note = [](double err, double& field) { field = std::max(field, err); };
   auto side = [&](double value, const Eigen::VectorXd& mask, int j, double bound, bool lower,
                   double lam) {
-    note(-lam, e.dual_sign);
-    if (sideOrInf(mask, j, bound, kInf) == kInf) return note(std::abs(lam), e.masked_multiplier);
+    note(-lam, e.dual);
+    if (sideOrInf(mask, j, bound, kInf) == kInf) return note(std::abs(lam), e.dual);
     const double gap = lower ? value - bound : bound - value;
     note(-gap, e.primal);
     note(std::abs(lam * gap), e.complementarity);
@@ -223,17 +214,6 @@ std::vector<Eigen::MatrixXd> riccatiGains(const std::vector<OcpQp>& qp) {
     P = st.Q + st.A.transpose() * P * st.A + Sux.transpose() * K[k];
   }
   return K;
-}
-
-int countActive(const std::vector<OcpQpSolution>& sol) {
-  int active = 0;
-  for (const OcpQpSolution& s : sol) {
-    for (const Eigen::VectorXd* lam :
-         {&s.lam_lbu, &s.lam_ubu, &s.lam_lbx, &s.lam_ubx, &s.lam_lg, &s.lam_ug}) {
-      active += static_cast<int>((lam->array() > 1e-6).count());
-    }
-  }
-  return active;
 }
 
 struct ContactForceProblems::Rig {
@@ -306,10 +286,9 @@ void ContactForceProblems::build(int N, int period, double disturbance, std::vec
   auto q = std::make_shared<vector_t>(r.qpos);
   auto v = std::make_shared<vector_t>(vector_t::Zero(r.model->Nv()));
   for (int j = 0; j < 3; ++j) (*q)(j) += 0.002 * unit(r.rng);
-  q->segment<4>(3) = (Eigen::AngleAxisd(0.01 * unit(r.rng), Eigen::Vector3d::UnitZ()) *
-                      Eigen::AngleAxisd(0.01 * unit(r.rng), Eigen::Vector3d::UnitY()) *
-                      Eigen::AngleAxisd(0.01 * unit(r.rng), Eigen::Vector3d::UnitX()))
-                         .coeffs();
+  const Eigen::Vector3d tilt(unit(r.rng), unit(r.rng), unit(r.rng));  // rotation vector / 0.01
+  q->segment<4>(3) =
+      Eigen::Quaterniond(Eigen::AngleAxisd(0.01 * tilt.norm(), tilt.normalized())).coeffs();
   for (int j = 0; j < 6; ++j) (*v)(j) = (j < 3 ? 0.05 : 0.1) * unit(r.rng);
 
   r.optimizer->update_state(q, v);

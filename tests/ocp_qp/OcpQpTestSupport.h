@@ -40,13 +40,12 @@ std::vector<OcpQp> randomProblem(const RandomShape& shape, std::mt19937& rng, Ei
 
 /// Largest violations of the KKT conditions of `qp` at `sol` (max-norms).
 struct KktErrors {
-  double stationarity = 0.0;       ///< gradient of the Lagrangian over u_k and x_k (k >= 1)
-  double dynamics = 0.0;           ///< A x + B u + b - x_next
-  double primal = 0.0;             ///< violation of an active bound side
-  double complementarity = 0.0;    ///< multiplier * (row value - bound)
-  double dual_sign = 0.0;          ///< negative part of a multiplier
-  double masked_multiplier = 0.0;  ///< multiplier of a masked-out side
-  double x0 = 0.0;                 ///< |x_0 - x0|
+  double stationarity = 0.0;     ///< gradient of the Lagrangian over u_k and x_k (k >= 1)
+  double dynamics = 0.0;         ///< A x + B u + b - x_next
+  double primal = 0.0;           ///< violation of an active bound side
+  double complementarity = 0.0;  ///< multiplier * (row value - bound)
+  double dual = 0.0;             ///< negative multipliers, multipliers of masked-out sides
+  double x0 = 0.0;               ///< |x_0 - x0|
 };
 KktErrors kktErrors(const std::vector<OcpQp>& qp, const Eigen::VectorXd& x0,
                     const std::vector<OcpQpSolution>& sol);
@@ -54,9 +53,6 @@ KktErrors kktErrors(const std::vector<OcpQp>& qp, const Eigen::VectorXd& x0,
 /// Finite-horizon Riccati recursion of an unconstrained problem: gains K_k of u_k = K_k x_k +
 /// k_k, k < N.
 std::vector<Eigen::MatrixXd> riccatiGains(const std::vector<OcpQp>& qp);
-
-/// Number of inequality multipliers above 1e-6 (active sides) in a solution.
-int countActive(const std::vector<OcpQpSolution>& sol);
 
 /// Contact-force problems of the bundled robot built by ContactForceOptimization: the standing
 /// pose perturbed at random, constant standing references over N stages, a trot (0.5 s cycle,
