@@ -17,7 +17,7 @@
 
 namespace velmora::ocp_qp::test {
 
-/// Settings with all four tolerances set to `tol`.
+/// Settings with all four tolerances set to `tol` and at most `iter_max` iterations.
 OcpQpIpmSolverSettings tightSettings(double tol = 1e-9, int iter_max = 100);
 
 /// Shape of a random problem (per stage; the last stage has no input and only C rows).
