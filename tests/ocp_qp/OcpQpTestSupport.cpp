@@ -49,13 +49,13 @@ int inputSize(const std::vector<OcpQp>& qp, int k) {
   return k + 1 < static_cast<int>(qp.size()) ? static_cast<int>(qp[k].B.cols()) : 0;
 }
 
-// Bounds ref -/+ a random half-width in [0.05, 1): the optimum, pulled away from the random
+// Bounds ref -/+ a random half-width in [0.2, 2): the optimum, pulled away from the random
 // feasible values `ref`, meets some of them. About a fifth of the sides are masked out, with a
 // bound that `ref` violates.
 void fillBounds(const Eigen::VectorXd& ref, bool masks, std::mt19937& rng, Eigen::VectorXd& lb,
                 Eigen::VectorXd& ub, Eigen::VectorXd& lb_mask, Eigen::VectorXd& ub_mask) {
   const Eigen::Index n = ref.size();
-  std::uniform_real_distribution<double> width(0.05, 1.0);
+  std::uniform_real_distribution<double> width(0.2, 2.0);
   std::bernoulli_distribution masked(masks ? 0.2 : 0.0);
   lb.resize(n);
   ub.resize(n);
