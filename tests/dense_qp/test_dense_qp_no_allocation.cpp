@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "DenseQpTestSupport.h"
 #include "IterationAllocationGuard.h"
-#include "RandomQp.h"
-#include "WholeBodyQpInstance.h"
 #include "dense_qp/DenseQpSolver.h"
 
 namespace velmora::dense_qp {
@@ -18,7 +17,7 @@ namespace {
 #endif
 
 TEST(DenseQpNoAllocationDeathTest, GuardTurnsAnAllocationIntoAnAbort) {
-  // Positive control: the mechanism the tests below rely on does catch allocations.
+  // Positive control: the mechanism the test below relies on does catch allocations.
   EXPECT_DEATH(
       {
         const internal::IterationAllocationGuard guard;
@@ -28,36 +27,16 @@ TEST(DenseQpNoAllocationDeathTest, GuardTurnsAnAllocationIntoAnAbort) {
       "");
 }
 
-TEST(DenseQpNoAllocation, WholeBodyInstancesSolveWithoutAllocatingInIterations) {
-  std::mt19937 rng(12);
-  for (int instance = 0; instance < 40; ++instance) {
-    test::WholeBodyQpOptions options;
-    options.demand_scale = instance % 2 ? 15.0 : 1.0;
-    if (instance % 4 >= 2) options.stance = {true, false, false, true};
-    const test::WholeBodyQp w = test::makeWholeBodyQp(rng, options);
-    const DenseQp qp = w.toDenseQp();
-    DenseQpSolver solver(qp.numVariables(), qp.numEqualities(), qp.numInequalities());
+TEST(DenseQpNoAllocation, SolvedAndFailingProblemsDoNotAllocateInIterations) {
+  // Problems of the whole-body size (rank-deficient equalities, weakly active rows, a
+  // semidefinite Hessian), solved; then the same data made unbounded.
+  std::mt19937 rng(13);
+  for (int seed = 0; seed < 20; ++seed) {
+    DenseQp qp = test::makeKnownOptimum(rng, {42, 24, 18, 32, 10, 2, 0, 30}).qp;
+    DenseQpSolver solver(42, 24, 32);
     DenseQpSolution solution;
     EXPECT_EQ(solver.solve(qp, solution), DenseQpStatus::kSolved);
     EXPECT_GT(solution.info.iterations, 0);
-  }
-}
-
-TEST(DenseQpNoAllocation, RandomProblemsIncludingFailuresDoNotAllocateInIterations) {
-  std::mt19937 rng(13);
-  for (int seed = 0; seed < 20; ++seed) {
-    test::RandomQpOptions o;
-    o.n = 15;
-    o.m_eq = 4;
-    o.eq_rank = 3;
-    o.m_in = 20;
-    o.strictly_active = 5;
-    o.weakly_active = 2;
-    DenseQp qp = test::makeKnownOptimum(rng, o).qp;
-    DenseQpSolver solver(15, 4, 20);
-    DenseQpSolution solution;
-    EXPECT_EQ(solver.solve(qp, solution), DenseQpStatus::kSolved);
-    // Unbounded variant: drop the curvature and all bounds.
     qp.H.setZero();
     qp.l.setConstant(-1e16);
     qp.u.setConstant(1e16);
