@@ -26,6 +26,7 @@
 #include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
+#include "sim/RunVisuals.h"
 
 namespace velmora {
 namespace sim {
@@ -78,9 +79,12 @@ builtin_interfaces::msg::Time toStamp(double t) {
   return stamp;
 }
 
-Gait gaitOf(const SimOptions& options) {
-  return options.scenario == "stand" ? Gait::standing() : Gait::trot();
+/// Name of the scenario's gait (see gaitNames()).
+std::string gaitNameOf(const SimOptions& options) {
+  return options.scenario == "stand" ? "stand" : "trot";
 }
+
+Gait gaitOf(const SimOptions& options) { return gaitNamed(gaitNameOf(options)); }
 
 /// The velocity command of the run at simulation (or node) time `t`.
 VelocityCommand commandOf(const SimOptions& options, double t) {
@@ -255,6 +259,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   VelocityCommand command = commandOf(options, 0.0);
   planner.setCommand(gaitOf(options), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
+  RunVisuals visuals(options, plant, true, command, gaitNameOf(options));
   FaultInjector faults(options.faults, options.fault_seed);
   CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
@@ -376,10 +381,12 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                          wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
       break;
     }
+    visuals.afterStep(plant, command, gaitNameOf(options));
     if (step == total_steps) break;
     plant.setBasePush(pushAt(options, t));
     plant.step();
   }
+  visuals.finish(progress, options.quiet);
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
   RunResult result =
       recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
@@ -399,7 +406,10 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   VelocityCommand command = commandOf(options, 0.0);
+  std::string gait_name = gaitNameOf(options);
   planner.setCommand(gaitOf(options), command);
+  // The video and the viewer; the viewer's keys replace the scenario's command.
+  RunVisuals visuals(options, plant, false, command, gait_name);
 
   // Faults act from the plant's thread (state, commands) and the host's (plans), on the
   // simulation time the plant thread publishes.
@@ -459,11 +469,17 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
         const double now = node->now().seconds();
-        const VelocityCommand wanted = commandOf(options, now - host_start);
+        VelocityCommand wanted = commandOf(options, now - host_start);
+        std::string wanted_gait = gaitNameOf(options);
+        if (const auto driven = visuals.driven()) {
+          wanted = driven->command;
+          wanted_gait = driven->gait;
+        }
         if (wanted.vx != command.vx || wanted.vy != command.vy ||
-            wanted.yaw_rate != command.yaw_rate) {
+            wanted.yaw_rate != command.yaw_rate || wanted_gait != gait_name) {
           command = wanted;
-          planner.setCommand(gaitOf(options), command);
+          gait_name = wanted_gait;
+          planner.setCommand(gaitNamed(gait_name), command);
         }
         const PlannerOutput plan = planner.plan(now, q, v);
         std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
@@ -488,7 +504,11 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   // Wait for the first plan before the controller sees any state.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = Clock::now();
-  for (long step = 0; step <= total_steps && !fell; ++step) {
+  // The host's command and gait (guarded by planner_mutex), as the pictures show them.
+  const VelocityCommand& host_command = command;
+  VelocityCommand shown_command;
+  std::string shown_gait;
+  for (long step = 0; step <= total_steps && !fell && !visuals.endRequested(); ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     std::this_thread::sleep_until(start + std::chrono::microseconds(step * 1000));
     sim_time.store(t);
@@ -536,10 +556,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       // The optimisers run inside the controller's threads, which time themselves (their timing
       // lines are logged when the controller stops); the run does not see their cycle times.
       fell = recorder.observe(plant, planner, t, node->now().seconds(), kNotMeasured, kNotMeasured);
+      shown_command = host_command;
+      shown_gait = gait_name;
     }
+    visuals.afterStep(plant, shown_command, shown_gait);
     plant.setBasePush(pushAt(options, t));
     plant.step();
   }
+  visuals.finish(progress, options.quiet);
   host_running.store(false);
   host.join();
   controller.reset();
