@@ -52,6 +52,7 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   }
   model_->vis.global.offwidth = settings.width;
   model_->vis.global.offheight = settings.height;
+  model_->vis.quality.offsamples = 0;  // multisampling triples the cost of a software renderer
   model_->vis.map.force = 0.004f;        // contact force arrows: 4 mm per newton
   model_->vis.scale.forcewidth = 0.03f;  // arrow width relative to the model's mean size
 
@@ -62,6 +63,7 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   camera_.distance = kCameraDistance;
   mjv_defaultScene(&scene_);
   mjv_makeScene(model_, &scene_, 2000);
+  scene_.flags[mjRND_SHADOW] = 0;  // a shadow pass doubles the cost of a software renderer
   mjr_defaultContext(&context_);
   mjr_makeContext(model_, &context_, mjFONTSCALE_150);
 }

@@ -2,6 +2,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -195,7 +196,8 @@ void LiveViewer::run(const mjModel& model, bool show_forces, std::promise<void>&
         // A snapshot of another model cannot come from the run; nothing to draw then.
       }
     }
-    next += kFramePeriod;
+    // A slow frame delays the next one instead of making the loop catch up without pause.
+    next = std::max(next + kFramePeriod, std::chrono::steady_clock::now());
     std::this_thread::sleep_until(next);
   }
   renderer.reset();

@@ -65,7 +65,7 @@ mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
       "<texture name=\"velmora_sky\" type=\"skybox\" builtin=\"gradient\" rgb1=\"0.6 0.75 0.9\" "
       "rgb2=\"0.95 0.97 1\" width=\"64\" height=\"64\"/>"
       "<material name=\"velmora_floor\" texture=\"velmora_checker\" texrepeat=\"1 1\" "
-      "texuniform=\"true\" reflectance=\"0.05\"/></asset>\n";
+      "texuniform=\"true\"/></asset>\n";
   const size_t model_end = text.find('>', text.find("<mujoco"));
   text.insert(model_end + 1, "\n" + options);
   const size_t world = text.find("<worldbody>");
