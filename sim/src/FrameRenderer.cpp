@@ -52,7 +52,7 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   }
   model_->vis.global.offwidth = settings.width;
   model_->vis.global.offheight = settings.height;
-  model_->vis.quality.offsamples = 0;  // multisampling triples the cost of a software renderer
+  model_->vis.quality.offsamples = 0;    // multisampling triples the cost of a software renderer
   model_->vis.map.force = 0.004f;        // contact force arrows: 4 mm per newton
   model_->vis.scale.forcewidth = 0.03f;  // arrow width relative to the model's mean size
 

@@ -1,6 +1,7 @@
 #include "sim/RunVisuals.h"
 
 #include <cstdio>
+#include <fstream>
 #include <iomanip>
 
 namespace velmora {
@@ -20,12 +21,15 @@ RunVisuals::RunVisuals(const SimOptions& options, const MujocoPlant& plant, bool
     settings.width = options.video_width;
     settings.height = options.video_height;
     settings.show_forces = options.show_forces;
+    if (!std::ofstream(options.video_path, std::ios::binary | std::ios::trunc).good()) {
+      throw UsageError("velmora_sim: --video cannot write the file '" + options.video_path + "'");
+    }
     try {
       settings.view = cameraViewOf(options.camera);
       video_ = std::make_unique<VideoRecorder>(plant.model(), options.video_path, options.video_fps,
                                                settings, lockstep);
     } catch (const std::exception& error) {
-      std::remove(options.video_path.c_str());  // the empty file the option check created
+      std::remove(options.video_path.c_str());  // the empty file made by the check above
       throw UsageError("velmora_sim: --video " + options.video_path + ": " + error.what());
     }
   }

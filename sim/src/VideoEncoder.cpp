@@ -82,7 +82,7 @@ VideoEncoder::VideoEncoder(const std::string& path, int width, int height, int f
       "-vf",          "vflip"};
   if (!gif) {
     for (const char* arg :
-         {"-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-pix_fmt", "yuv420p"}) {
+         {"-c:v", "libx264", "-preset", "ultrafast", "-crf", "23", "-pix_fmt", "yuv420p"}) {
       args.emplace_back(arg);
     }
   }

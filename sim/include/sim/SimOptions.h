@@ -47,8 +47,9 @@ struct SimOptions {
 /// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
 /// for 0.1 s at t = 5 s) 10 s; soak (trot, the command changes every soakCommandPeriod() s through
 /// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` is repeatable;
-/// mpc_fail needs `--lockstep`. `--video FILE` (.mp4 or .gif) needs ffmpeg on PATH and a
-/// writable FILE (created here); `--video-size WxH` takes even sizes from 16x16 to 3840x2160;
+/// mpc_fail needs `--lockstep`. `--video FILE` (.mp4 or .gif) needs ffmpeg on PATH (whether
+/// FILE can be written is checked when the run starts); `--video-size WxH` takes even sizes from
+/// 16x16 to 3840x2160;
 /// `--viewer` needs real time and a display (DISPLAY). `robots_dir` holds the bundled
 /// robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.

@@ -14,7 +14,7 @@ namespace sim {
 std::string findOnPath(const std::string& program);
 
 /// An ffmpeg process that reads rgb24 frames of a fixed size from a pipe and writes `path`
-/// (H.264 in .mp4 with a fast preset, or .gif; the format follows the extension). Frames are
+/// (H.264 in .mp4 with the fastest preset, or .gif; the format follows the extension). Frames are
 /// given bottom row first (OpenGL's order) and flipped by ffmpeg. Not thread-safe.
 class VideoEncoder {
  public:
