@@ -102,6 +102,7 @@ TEST_P(VideoRecording, CoversSimulatedTimeAtTheRequestedSizeWithChangingPictures
           std::to_string(r.width) + "x" + std::to_string(r.height) + " --video " + video.string() +
           " --out " + (dir / "out").string());
   ASSERT_EQ(sim.exit_code, 0) << sim.output;
+  EXPECT_EQ(run(VELMORA_SIM_APP " --check-video").exit_code, 0);
   EXPECT_TRUE(fs::exists(dir / "out" / "report.json"));
   const Outcome probe =
       run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
@@ -227,6 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommand{"extension", "", "--video /tmp/v.avi", "--video"},
         BadCommand{"unwritable", "", "--video /nonexistent/dir/v.mp4", "--video"},
         BadCommand{"no_ffmpeg", "PATH=/nonexistent", "--video /tmp/v.mp4", "ffmpeg"},
+        BadCommand{"check_no_ffmpeg", "PATH=/nonexistent", "--check-video", "ffmpeg"},
         BadCommand{"viewer_lockstep", "DISPLAY=:0", "--viewer --lockstep", "--viewer"},
         BadCommand{"viewer_no_display", "env -u DISPLAY", "--viewer", "DISPLAY"},
         BadCommand{"viewer_dead_display", "DISPLAY=:987", "--viewer", "--viewer"}),
