@@ -53,8 +53,8 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   model_->vis.global.offwidth = settings.width;
   model_->vis.global.offheight = settings.height;
   model_->vis.quality.offsamples = 0;    // multisampling triples the cost of a software renderer
-  model_->vis.map.force = 0.004f;        // contact force arrows: 4 mm per newton
-  model_->vis.scale.forcewidth = 0.03f;  // arrow width relative to the model's mean size
+  model_->vis.map.force = 0.01f;         // contact force arrows, scaled by the mean body mass
+  model_->vis.scale.forcewidth = 0.15f;  // arrow width relative to the mean body size
 
   mjv_defaultOption(&option_);
   option_.flags[mjVIS_CONTACTFORCE] = settings.show_forces ? 1 : 0;
