@@ -69,33 +69,22 @@ std::vector<unsigned char> frameAt(const fs::path& video, double seconds) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-double standardDeviation(const std::vector<unsigned char>& values) {
-  double sum = 0.0, squares = 0.0;
-  for (const unsigned char v : values) {
-    sum += v;
-    squares += static_cast<double>(v) * v;
-  }
-  const double n = static_cast<double>(values.size());
-  return std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
-}
-
 struct Recording {
-  const char* name;
-  const char* file;
+  const char* format;  ///< file extension
   const char* args;
   int width, height, fps;
   double seconds;
 };
 
-void PrintTo(const Recording& recording, std::ostream* out) { *out << recording.name; }
+void PrintTo(const Recording& recording, std::ostream* out) { *out << recording.format; }
 
 class VideoRecording : public ::testing::TestWithParam<Recording> {};
 
 TEST_P(VideoRecording, CoversSimulatedTimeAtTheRequestedSizeWithChangingPictures) {
   requireTools();
   const Recording& r = GetParam();
-  const fs::path dir = scratch(r.name);
-  const fs::path video = dir / r.file;
+  const fs::path dir = scratch(r.format);
+  const fs::path video = dir / (std::string("run.") + r.format);
   const Outcome sim =
       run(std::string(VELMORA_SIM_APP) + " --lockstep " + r.args + " --duration " +
           std::to_string(r.seconds) + " --video-fps " + std::to_string(r.fps) + " --video-size " +
@@ -120,19 +109,22 @@ TEST_P(VideoRecording, CoversSimulatedTimeAtTheRequestedSizeWithChangingPictures
   const std::vector<unsigned char> late = frameAt(video, 0.9 * r.seconds);
   ASSERT_EQ(early.size(), static_cast<size_t>(r.width * r.height * 3));
   ASSERT_EQ(late.size(), early.size());
-  EXPECT_GT(standardDeviation(early), 10.0) << "the frame is nearly uniform";
-  size_t changed = 0;
-  for (size_t k = 0; k < early.size(); ++k) changed += std::abs(early[k] - late[k]) > 24 ? 1 : 0;
+  size_t varied = 0, changed = 0;
+  for (size_t k = 0; k < early.size(); ++k) {
+    varied += std::abs(early[k] - early[0]) > 24 ? 1 : 0;
+    changed += std::abs(early[k] - late[k]) > 24 ? 1 : 0;
+  }
+  EXPECT_GT(varied, early.size() / 10) << "the frame is nearly uniform";
   EXPECT_GT(changed, early.size() / 100) << "frames at different times look the same";
   fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, VideoRecording,
-    ::testing::Values(Recording{"mp4", "walk.mp4", "--scenario walk", 480, 270, 20, 2.0},
-                      Recording{"gif", "turn.gif", "--scenario turn --show-forces --camera top",
-                                160, 90, 10, 1.0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, VideoRecording,
+                         ::testing::Values(Recording{"mp4", "--scenario walk", 480, 270, 20, 2.0},
+                                           Recording{"gif",
+                                                     "--scenario turn --show-forces --camera top",
+                                                     160, 90, 10, 1.0}),
+                         [](const auto& info) { return std::string(info.param.format); });
 
 /// A frame of the standing robot, drawn once as it is and once with the trunk's geoms in a
 /// hidden group: the pixels that differ are the trunk's.
@@ -158,30 +150,24 @@ TEST_P(TrunkInFrame, SitsInTheMiddleOfThePicture) {
   settings.view = GetParam();
   const OffscreenGlContext gl;
   gl.makeCurrent();
-  std::vector<uint8_t> with_trunk, without_trunk;
-  {
-    FrameRenderer renderer(plant.model(), settings);
+  const auto draw = [&](const mjModel& model) {
+    FrameRenderer renderer(model, settings);
+    std::vector<uint8_t> rgb;
     renderer.drawOffscreen(snapshot);
-    renderer.readPixels(with_trunk);
-  }
-  {
-    FrameRenderer renderer(*hidden, settings);
-    renderer.drawOffscreen(snapshot);
-    renderer.readPixels(without_trunk);
-  }
+    renderer.readPixels(rgb);
+    return rgb;
+  };
+  const std::vector<uint8_t> with_trunk = draw(plant.model()), without_trunk = draw(*hidden);
   mj_deleteModel(hidden);
   double sum_x = 0.0, sum_y = 0.0, count = 0.0;
-  for (int y = 0; y < settings.height; ++y) {
-    for (int x = 0; x < settings.width; ++x) {
-      const size_t k = 3 * (static_cast<size_t>(y) * settings.width + x);
-      int difference = 0;
-      for (int c = 0; c < 3; ++c) difference += std::abs(with_trunk[k + c] - without_trunk[k + c]);
-      if (difference > 30) {
-        sum_x += x;
-        sum_y += y;
-        count += 1.0;
-      }
-    }
+  for (size_t p = 0; p < with_trunk.size() / 3; ++p) {
+    int difference = 0;
+    for (size_t k = 3 * p; k < 3 * p + 3; ++k)
+      difference += std::abs(with_trunk[k] - without_trunk[k]);
+    if (difference <= 30) continue;
+    sum_x += static_cast<double>(p % settings.width);
+    sum_y += static_cast<double>(p / settings.width);
+    count += 1.0;
   }
   // The trunk covers a good part of the picture, centred within a tenth of its size.
   ASSERT_GT(count, 0.01 * settings.width * settings.height);
@@ -238,12 +224,11 @@ TEST(VideoRecording, FfmpegDyingMidRunLeavesACompleteRunAndAWarning) {
   requireTools();
   const fs::path dir = scratch("dying");
   // An "ffmpeg" that reads a few frames and fails.
-  const fs::path fake = dir / "bin" / "ffmpeg";
-  fs::create_directories(fake.parent_path());
+  const fs::path fake = dir / "ffmpeg";
   std::ofstream(fake) << "#!/bin/sh\nhead -c 300000 > /dev/null\nexit 1\n";
   fs::permissions(fake, fs::perms::owner_all);
   const Outcome outcome =
-      run("PATH=" + fake.parent_path().string() + ":/usr/bin:/bin " + VELMORA_SIM_APP +
+      run("PATH=" + dir.string() + ":/usr/bin:/bin " + VELMORA_SIM_APP +
           " --lockstep --scenario stand --duration 1 " + "--video-size 160x90 --video " +
           (dir / "v.mp4").string() + " --out " + (dir / "out").string());
   EXPECT_EQ(outcome.exit_code, 0) << outcome.output;
