@@ -1,5 +1,6 @@
 // velmora_sim: runs the controller on a simulated quadruped and reports how it went.
 // Exit codes: 0 the robot did not fall, 3 it fell, 2 bad flags or files, 1 another error.
+// --check-video: 0 when videos can be recorded here, else 2 with the reason.
 
 #include <exception>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "core/misc/DataDirectory.h"
 #include "sim/ScenarioRunner.h"
 #include "sim/SimOptions.h"
+#include "sim/VideoSupport.h"
 
 namespace {
 
@@ -33,7 +35,16 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << simUsage() << "       velmora_sim --version\n";
+      std::cout << simUsage() << "       velmora_sim --version\n       velmora_sim --check-video\n";
+      return 0;
+    }
+    if (arg == "--check-video") {
+      const std::string problem = videoRecordingProblem();
+      if (!problem.empty()) {
+        std::cerr << "velmora_sim: --video cannot work here: " << problem << '\n';
+        return 2;
+      }
+      std::cout << "velmora_sim: videos can be recorded" << std::endl;
       return 0;
     }
     if (arg == "--version") {

@@ -54,15 +54,27 @@ mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
     throw std::runtime_error(std::string("MujocoPlant: cannot save MJCF: ") + error.data());
 
   std::string text = readFile(mjcf.path);
+  // The checkered floor, the sky and the light only change how the model looks in pictures.
   const std::string options =
-      "<option timestep=\"" + std::to_string(timestep_s) + "\" integrator=\"Euler\"/>\n";
+      "<option timestep=\"" + std::to_string(timestep_s) +
+      "\" integrator=\"Euler\"/>\n"
+      "<visual><headlight ambient=\"0.3 0.3 0.3\" diffuse=\"0.4 0.4 0.4\"/>"
+      "<quality shadowsize=\"2048\"/></visual>\n"
+      "<asset><texture name=\"velmora_checker\" type=\"2d\" builtin=\"checker\" "
+      "rgb1=\"0.82 0.84 0.86\" rgb2=\"0.55 0.58 0.62\" width=\"256\" height=\"256\"/>"
+      "<texture name=\"velmora_sky\" type=\"skybox\" builtin=\"gradient\" rgb1=\"0.6 0.75 0.9\" "
+      "rgb2=\"0.95 0.97 1\" width=\"64\" height=\"64\"/>"
+      "<material name=\"velmora_floor\" texture=\"velmora_checker\" texrepeat=\"1 1\" "
+      "texuniform=\"true\"/></asset>\n";
   const size_t model_end = text.find('>', text.find("<mujoco"));
   text.insert(model_end + 1, "\n" + options);
   const size_t world = text.find("<worldbody>");
   if (world == std::string::npos) throw std::runtime_error("MujocoPlant: MJCF without worldbody");
   text.insert(world + std::string("<worldbody>").size(),
-              "\n<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
-              "friction=\"0.8 0.005 0.0001\"/>\n");
+              "\n<light name=\"velmora_sun\" directional=\"true\" pos=\"0 0 5\" "
+              "dir=\"-0.3 0.3 -1\" diffuse=\"0.6 0.6 0.6\" castshadow=\"true\"/>\n"
+              "<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
+              "material=\"velmora_floor\" friction=\"0.8 0.005 0.0001\"/>\n");
   std::ofstream(mjcf.path) << text;
 
   mjModel* model = mj_loadXML(mjcf.path.c_str(), nullptr, error.data(), error.size());

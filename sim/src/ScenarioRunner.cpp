@@ -29,6 +29,7 @@
 #include "sim/MujocoPlant.h"
 #include "sim/PlotWriter.h"
 #include "sim/ReportPage.h"
+#include "sim/RunVisuals.h"
 
 namespace velmora {
 namespace sim {
@@ -81,9 +82,12 @@ builtin_interfaces::msg::Time toStamp(double t) {
   return stamp;
 }
 
-Gait gaitOf(const SimOptions& options) {
-  return options.scenario == "stand" ? Gait::standing() : Gait::trot();
+/// Name of the scenario's gait (see gaitNames()).
+std::string gaitNameOf(const SimOptions& options) {
+  return options.scenario == "stand" ? "stand" : "trot";
 }
+
+Gait gaitOf(const SimOptions& options) { return gaitNamed(gaitNameOf(options)); }
 
 /// The velocity command of the run at simulation (or node) time `t`.
 VelocityCommand commandOf(const SimOptions& options, double t) {
@@ -260,6 +264,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   VelocityCommand command = commandOf(options, 0.0);
   planner.setCommand(gaitOf(options), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
+  RunVisuals visuals(options, plant, true, command, gaitNameOf(options));
   FaultInjector faults(options.faults, options.fault_seed);
   CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
@@ -381,10 +386,12 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                          wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
       break;
     }
+    visuals.afterStep(plant, command, gaitNameOf(options));
     if (step == total_steps) break;
     plant.setBasePush(pushAt(options, t));
     plant.step();
   }
+  visuals.finish(progress, options.quiet);
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
   RunResult result =
       recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
@@ -404,7 +411,10 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   VelocityCommand command = commandOf(options, 0.0);
+  std::string gait_name = gaitNameOf(options);
   planner.setCommand(gaitOf(options), command);
+  // The video and the viewer; the viewer's keys replace the scenario's command.
+  RunVisuals visuals(options, plant, false, command, gait_name);
 
   // Faults act from the plant's thread (state, commands) and the host's (plans), on the
   // simulation time the plant thread publishes.
@@ -464,11 +474,17 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
         const double now = node->now().seconds();
-        const VelocityCommand wanted = commandOf(options, now - host_start);
+        VelocityCommand wanted = commandOf(options, now - host_start);
+        std::string wanted_gait = gaitNameOf(options);
+        if (const auto driven = visuals.driven()) {
+          wanted = driven->command;
+          wanted_gait = driven->gait;
+        }
         if (wanted.vx != command.vx || wanted.vy != command.vy ||
-            wanted.yaw_rate != command.yaw_rate) {
+            wanted.yaw_rate != command.yaw_rate || wanted_gait != gait_name) {
           command = wanted;
-          planner.setCommand(gaitOf(options), command);
+          gait_name = wanted_gait;
+          planner.setCommand(gaitNamed(gait_name), command);
         }
         const PlannerOutput plan = planner.plan(now, q, v);
         std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
@@ -493,7 +509,11 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   // Wait for the first plan before the controller sees any state.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = Clock::now();
-  for (long step = 0; step <= total_steps && !fell; ++step) {
+  // The host's command and gait (guarded by planner_mutex), as the pictures show them.
+  const VelocityCommand& host_command = command;
+  VelocityCommand shown_command;
+  std::string shown_gait;
+  for (long step = 0; step <= total_steps && !fell && !visuals.endRequested(); ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     std::this_thread::sleep_until(start + std::chrono::microseconds(step * 1000));
     sim_time.store(t);
@@ -541,10 +561,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       // The optimisers run inside the controller's threads, which time themselves (their timing
       // lines are logged when the controller stops); the run does not see their cycle times.
       fell = recorder.observe(plant, planner, t, node->now().seconds(), kNotMeasured, kNotMeasured);
+      shown_command = host_command;
+      shown_gait = gait_name;
     }
+    visuals.afterStep(plant, shown_command, shown_gait);
     plant.setBasePush(pushAt(options, t));
     plant.step();
   }
+  visuals.finish(progress, options.quiet);
   host_running.store(false);
   host.join();
   controller.reset();
@@ -604,7 +628,10 @@ void writeRunFiles(const RunResult& result, const SimOptions& options, const std
     page.title = title;
     page.plot_svg = plot.str();
     page.plot_file = "plot.svg";
-    page.video_file = "";  // this program records no video
+    // The page links the video relative to itself, so the output folder can be moved whole.
+    if (!options.video_path.empty() && std::filesystem::exists(options.video_path, error)) {
+      page.video_file = std::filesystem::proximate(options.video_path, out_dir, error).string();
+    }
     page.command_line = command_line;
     page.robot_files = {{"URDF", options.robot_urdf},
                         {"description", options.robot_description},

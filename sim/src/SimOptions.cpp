@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
+
+#include "sim/VideoEncoder.h"
 
 namespace velmora {
 namespace sim {
@@ -31,6 +34,53 @@ void requireReadable(const std::string& flag, const std::string& path) {
   }
 }
 
+/// Parses "WxH" of --video-size into `width` and `height`.
+void parseVideoSize(const std::string& value, int& width, int& height) {
+  const size_t x = value.find('x');
+  const auto dimension = [&value](const std::string& text) {
+    size_t used = 0;
+    long number = 0;
+    try {
+      number = std::stol(text, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used == 0 || used != text.size()) {
+      throw UsageError("velmora_sim: --video-size expects WIDTHxHEIGHT in pixels, got '" + value +
+                       "'");
+    }
+    return number;
+  };
+  if (x == std::string::npos) {
+    throw UsageError("velmora_sim: --video-size expects WIDTHxHEIGHT in pixels, got '" + value +
+                     "'");
+  }
+  const long w = dimension(value.substr(0, x));
+  const long h = dimension(value.substr(x + 1));
+  if (w < 16 || h < 16 || w > 3840 || h > 2160 || w % 2 != 0 || h % 2 != 0) {
+    throw UsageError("velmora_sim: --video-size '" + value +
+                     "' must have even sizes from 16x16 to 3840x2160");
+  }
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+}
+
+/// Checks that the video can be made: a known extension and ffmpeg on PATH.
+void checkVideoOutput(const std::string& path) {
+  const auto ends_with = [&path](const std::string& suffix) {
+    return path.size() > suffix.size() &&
+           path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (!ends_with(".mp4") && !ends_with(".gif")) {
+    throw UsageError("velmora_sim: --video '" + path + "' must end in .mp4 or .gif");
+  }
+  if (findOnPath("ffmpeg").empty()) {
+    throw UsageError(
+        "velmora_sim: --video needs the program 'ffmpeg', which is not on PATH (install the "
+        "Debian package ffmpeg)");
+  }
+}
+
 }  // namespace
 
 double soakCommandPeriod() { return 10.0; }
@@ -53,7 +103,11 @@ std::string simUsage() {
          "                   [--yaw-rate RAD_S] [--duration S] [--lockstep] [--robot-urdf FILE]\n"
          "                   [--robot-description FILE] [--params FILE] [--out DIR]\n"
          "                   [--fault NAME@SECONDS]... (faults: " +
-         faultNames() + "; mpc_fail in lockstep only)\n";
+         faultNames() +
+         "; mpc_fail in lockstep only)\n"
+         "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
+         "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
+         "viewer keys: arrows change the velocity command, space stops, G next gait, Esc ends\n";
 }
 
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir) {
@@ -69,9 +123,18 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       options.quiet = true;
       continue;
     }
+    if (flag == "--show-forces") {
+      options.show_forces = true;
+      continue;
+    }
+    if (flag == "--viewer") {
+      options.viewer = true;
+      continue;
+    }
     static const char* const kValued[] = {
         "--scenario",          "--vx",     "--vy",  "--yaw-rate", "--duration", "--robot-urdf",
-        "--robot-description", "--params", "--out", "--fault"};
+        "--robot-description", "--params", "--out", "--fault",    "--video",    "--video-fps",
+        "--video-size",        "--camera"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
@@ -106,6 +169,35 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       options.out_dir = value;
     } else if (flag == "--fault") {
       options.faults.push_back(parseFaultSpec(flag, value));
+    } else if (flag == "--video") {
+      if (value.empty()) throw UsageError("velmora_sim: --video needs a file name");
+      options.video_path = value;
+    } else if (flag == "--video-fps") {
+      const double fps = parseNumber(flag, value);
+      if (fps < 1.0 || fps > 240.0 || fps != std::floor(fps)) {
+        throw UsageError("velmora_sim: --video-fps must be a whole number from 1 to 240, got '" +
+                         value + "'");
+      }
+      options.video_fps = static_cast<int>(fps);
+    } else if (flag == "--video-size") {
+      parseVideoSize(value, options.video_width, options.video_height);
+    } else if (flag == "--camera") {
+      if (value != "follow" && value != "side" && value != "top") {
+        throw UsageError("velmora_sim: --camera must be follow, side or top, got '" + value + "'");
+      }
+      options.camera = value;
+    }
+  }
+  if (options.viewer && options.lockstep) {
+    throw UsageError("velmora_sim: --viewer runs in real time only; drop --lockstep");
+  }
+  if (options.viewer && !options.video_path.empty()) {
+    throw UsageError("velmora_sim: --viewer and --video cannot be combined; record without it");
+  }
+  if (options.viewer) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+      throw UsageError("velmora_sim: --viewer needs a display, but DISPLAY is not set");
     }
   }
   const std::map<std::string, double> default_duration = {{"stand", 10.0}, {"trot_in_place", 20.0},
@@ -138,6 +230,7 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
   requireReadable("--robot-urdf", options.robot_urdf);
   requireReadable("--robot-description", options.robot_description);
   requireReadable("--params", options.params);
+  if (!options.video_path.empty()) checkVideoOutput(options.video_path);
   return options;
 }
 

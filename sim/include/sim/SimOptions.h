@@ -34,13 +34,23 @@ struct SimOptions {
   bool quiet = false;             ///< no progress lines (tests)
   std::vector<FaultSpec> faults;  ///< injected faults, in the order given
   unsigned fault_seed = 1;        ///< seed of the random faults (drops, encoder noise)
+  std::string video_path;         ///< .mp4 or .gif to record; empty: no video
+  int video_fps = 30;             ///< frames per simulated second
+  int video_width = 960;          ///< [pixels]
+  int video_height = 540;         ///< [pixels]
+  std::string camera = "follow";  ///< follow | side | top
+  bool show_forces = false;       ///< contact forces drawn as arrows in the video and viewer
+  bool viewer = false;            ///< live window with keyboard driving (real time only)
 };
 
 /// Parses `args` (without the program name). Scenario defaults: stand 10 s; trot_in_place 20 s;
 /// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
 /// for 0.1 s at t = 5 s) 10 s; soak (trot, the command changes every soakCommandPeriod() s through
 /// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` is repeatable;
-/// mpc_fail needs `--lockstep`. `robots_dir` holds the bundled
+/// mpc_fail needs `--lockstep`. `--video FILE` (.mp4 or .gif) needs ffmpeg on PATH (whether
+/// FILE can be written is checked when the run starts); `--video-size WxH` takes even sizes from
+/// 16x16 to 3840x2160;
+/// `--viewer` needs real time and a display (DISPLAY). `robots_dir` holds the bundled
 /// robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir);

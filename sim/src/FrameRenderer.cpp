@@ -1,0 +1,136 @@
+#include "sim/FrameRenderer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+namespace velmora {
+namespace sim {
+namespace {
+
+/// Distance [m] from the camera to the trunk and the camera's elevation [deg] (negative: from
+/// above) per view.
+constexpr double kCameraDistance = 1.8;
+constexpr double kFollowElevation = -20.0;
+constexpr double kSideElevation = -10.0;
+constexpr double kTopElevation = -89.0;
+/// The follow camera looks 45 degrees to the left of the trunk's heading, from behind-right.
+constexpr double kFollowAzimuthOffset = 45.0;
+
+constexpr float kTrunkColour[4] = {0.93f, 0.47f, 0.12f, 1.0f};
+constexpr float kLegColour[4] = {0.22f, 0.24f, 0.28f, 1.0f};
+
+}  // namespace
+
+CameraView cameraViewOf(const std::string& name) {
+  if (name == "follow") return CameraView::kFollow;
+  if (name == "side") return CameraView::kSide;
+  if (name == "top") return CameraView::kTop;
+  throw std::invalid_argument("unknown camera '" + name + "' (follow, side or top)");
+}
+
+FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings)
+    : settings_(settings) {
+  if (settings.width <= 0 || settings.height <= 0) {
+    throw std::invalid_argument("FrameRenderer: the picture size must be positive, got " +
+                                std::to_string(settings.width) + "x" +
+                                std::to_string(settings.height));
+  }
+  int free_joint = -1;
+  for (int j = 0; j < model.njnt && free_joint < 0; ++j) {
+    if (model.jnt_type[j] == mjJNT_FREE) free_joint = j;
+  }
+  if (free_joint < 0) throw std::invalid_argument("FrameRenderer: the model has no floating base");
+  model_ = mj_copyModel(nullptr, &model);
+  data_ = mj_makeData(model_);
+  trunk_body_ = model_->jnt_bodyid[free_joint];
+  // The robot's geoms have no material of their own: the trunk orange, the legs dark grey.
+  for (int g = 0; g < model_->ngeom; ++g) {
+    if (model_->geom_bodyid[g] == 0 || model_->geom_matid[g] >= 0) continue;
+    const float* colour = model_->geom_bodyid[g] == trunk_body_ ? kTrunkColour : kLegColour;
+    for (int k = 0; k < 4; ++k) model_->geom_rgba[4 * g + k] = colour[k];
+  }
+  model_->vis.global.offwidth = settings.width;
+  model_->vis.global.offheight = settings.height;
+  model_->vis.quality.offsamples = 0;    // multisampling triples the cost of a software renderer
+  model_->vis.map.force = 0.01f;         // contact force arrows, scaled by the mean body mass
+  model_->vis.scale.forcewidth = 0.15f;  // arrow width relative to the mean body size
+
+  mjv_defaultOption(&option_);
+  option_.flags[mjVIS_CONTACTFORCE] = settings.show_forces ? 1 : 0;
+  mjv_defaultCamera(&camera_);
+  camera_.type = mjCAMERA_FREE;
+  camera_.distance = kCameraDistance;
+  mjv_defaultScene(&scene_);
+  mjv_makeScene(model_, &scene_, 2000);
+  scene_.flags[mjRND_SHADOW] = 0;  // a shadow pass doubles the cost of a software renderer
+  mjr_defaultContext(&context_);
+  mjr_makeContext(model_, &context_, mjFONTSCALE_150);
+}
+
+FrameRenderer::~FrameRenderer() {
+  mjr_freeContext(&context_);
+  mjv_freeScene(&scene_);
+  mj_deleteData(data_);
+  mj_deleteModel(model_);
+}
+
+void FrameRenderer::update(const PlantSnapshot& snapshot, mjvCamera& camera) {
+  if (snapshot.qpos.size() != static_cast<size_t>(model_->nq) ||
+      snapshot.qvel.size() != static_cast<size_t>(model_->nv) ||
+      snapshot.qfrc_applied.size() != static_cast<size_t>(model_->nv) ||
+      snapshot.xfrc_applied.size() != static_cast<size_t>(6 * model_->nbody)) {
+    throw std::invalid_argument("FrameRenderer: the snapshot does not belong to this model");
+  }
+  data_->time = snapshot.time_s;
+  std::copy(snapshot.qpos.begin(), snapshot.qpos.end(), data_->qpos);
+  std::copy(snapshot.qvel.begin(), snapshot.qvel.end(), data_->qvel);
+  std::copy(snapshot.qfrc_applied.begin(), snapshot.qfrc_applied.end(), data_->qfrc_applied);
+  std::copy(snapshot.xfrc_applied.begin(), snapshot.xfrc_applied.end(), data_->xfrc_applied);
+  mj_forward(model_, data_);  // poses, contacts and contact forces of this state
+  for (int k = 0; k < 3; ++k) camera.lookat[k] = data_->xpos[3 * trunk_body_ + k];
+  mjv_updateScene(model_, data_, &option_, nullptr, &camera, mjCAT_ALL, &scene_);
+}
+
+void FrameRenderer::draw(const PlantSnapshot& snapshot, const mjrRect& viewport) {
+  mjr_render(viewport, &scene_, &context_);
+  char values[160];
+  std::snprintf(values, sizeof(values), "%.2f s\n%+.2f m/s\n%+.2f m/s\n%+.2f rad/s\n%s",
+                snapshot.time_s, snapshot.command.vx, snapshot.command.vy,
+                snapshot.command.yaw_rate, snapshot.gait.c_str());
+  mjr_overlay(mjFONT_NORMAL, mjGRID_TOPLEFT, viewport,
+              "time\ncommand vx\ncommand vy\nyaw rate\ngait", values, &context_);
+}
+
+void FrameRenderer::drawOffscreen(const PlantSnapshot& snapshot) {
+  camera_.elevation = settings_.view == CameraView::kFollow ? kFollowElevation
+                      : settings_.view == CameraView::kSide ? kSideElevation
+                                                            : kTopElevation;
+  update(snapshot, camera_);
+  if (settings_.view == CameraView::kFollow) {
+    const double* R = data_->xmat + 9 * trunk_body_;
+    camera_.azimuth = std::atan2(R[3], R[0]) * 180.0 / M_PI + kFollowAzimuthOffset;
+  } else {
+    camera_.azimuth = 90.0;
+  }
+  mjv_updateCamera(model_, data_, &camera_, &scene_);
+  const mjrRect viewport{0, 0, settings_.width, settings_.height};
+  mjr_setBuffer(mjFB_OFFSCREEN, &context_);
+  draw(snapshot, viewport);
+}
+
+void FrameRenderer::readPixels(std::vector<uint8_t>& rgb) {
+  const mjrRect viewport{0, 0, settings_.width, settings_.height};
+  rgb.resize(static_cast<size_t>(settings_.width) * static_cast<size_t>(settings_.height) * 3);
+  mjr_readPixels(rgb.data(), nullptr, viewport, &context_);
+}
+
+void FrameRenderer::renderToWindow(const PlantSnapshot& snapshot, int width, int height,
+                                   mjvCamera& camera) {
+  update(snapshot, camera);
+  mjr_setBuffer(mjFB_WINDOW, &context_);
+  draw(snapshot, mjrRect{0, 0, width, height});
+}
+
+}  // namespace sim
+}  // namespace velmora
