@@ -17,13 +17,12 @@ namespace velmora_test {
 using Header = std_msgs::msg::Header;
 using namespace std::chrono_literals;
 
-/// Initialises the default context for one test (without signal handlers) and shuts it down.
+/// Initialises the default context for one test (without signal handlers) before the fixture's
+/// members and shuts it down after them.
 class RosTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
-  }
-  void TearDown() override { rclcpp::shutdown(); }
+  RosTest() { rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None); }
+  ~RosTest() override { rclcpp::shutdown(); }
 };
 
 /// A header carrying `sec` as its stamp and `frame` as its frame id.

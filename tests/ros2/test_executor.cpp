@@ -9,36 +9,29 @@ namespace {
 
 using namespace velmora_test;
 
+/// A node with two topics: "a" records its calls; each "b" callback publishes another "b" until
+/// three have run (work made by callbacks).
 class Executors : public RosTest {
  protected:
-  void SetUp() override {
-    RosTest::SetUp();
-    node = std::make_shared<rclcpp::Node>("listener");
-    a_publisher = node->create_publisher<Header>("/a", 10);
-    b_publisher = node->create_publisher<Header>("/b", 10);
-    a = node->create_subscription<Header>("/a", 10, [this](const Header&) { record("a"); });
-    // Each "b" callback publishes another "b" until three have run: work made by callbacks.
-    b = node->create_subscription<Header>("/b", 10, [this](const Header&) {
-      if (record("b") < 3) b_publisher->publish(Header());
-    });
-    executor.add_node(node);
-  }
-  /// Appends `name` to the calls; returns how often it ran so far.
+  Executors() { executor.add_node(node); }
   long record(const std::string& name) {
     calls.push_back(name);
     return std::count(calls.begin(), calls.end(), name);
   }
-  rclcpp::Node::SharedPtr node;
-  rclcpp::Publisher<Header>::SharedPtr a_publisher, b_publisher;
-  rclcpp::Subscription<Header>::SharedPtr a, b;
+  rclcpp::Node::SharedPtr node = std::make_shared<rclcpp::Node>("listener");
+  rclcpp::Publisher<Header>::SharedPtr a_publisher = node->create_publisher<Header>("/a", 10);
+  rclcpp::Publisher<Header>::SharedPtr b_publisher = node->create_publisher<Header>("/b", 10);
+  rclcpp::Subscription<Header>::SharedPtr a =
+      node->create_subscription<Header>("/a", 10, [this](const Header&) { record("a"); });
+  rclcpp::Subscription<Header>::SharedPtr b =
+      node->create_subscription<Header>("/b", 10, [this](const Header&) {
+        if (record("b") < 3) b_publisher->publish(Header());
+      });
   rclcpp::executors::SingleThreadedExecutor executor;
   std::vector<std::string> calls;
 };
 
-TEST_F(Executors, SpinSomeServesEachSubscriptionOnceSpinAllUntilNothingIsLeft) {
-  const auto start = std::chrono::steady_clock::now();
-  executor.spin_some();  // nothing queued: returns without waiting
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+TEST_F(Executors, SpinSomeServesEachSubscriptionOnceAndSpinAllUntilNothingIsLeft) {
   a_publisher->publish(Header());
   a_publisher->publish(Header());
   b_publisher->publish(Header());
@@ -47,17 +40,6 @@ TEST_F(Executors, SpinSomeServesEachSubscriptionOnceSpinAllUntilNothingIsLeft) {
   executor.spin_all(1s);
   EXPECT_EQ(calls, std::vector<std::string>({"a", "b", "a", "b", "b"}));
   EXPECT_THROW(executor.spin_all(-1ns), std::invalid_argument);
-}
-
-TEST_F(Executors, SpinOnceWaitsForOneMessageOrTheTimeout) {
-  const auto start = std::chrono::steady_clock::now();
-  executor.spin_once(30ms);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-  auto waiter = std::async(std::launch::async, [&] { executor.spin_once(); });
-  ASSERT_TRUE(eventually([&] { return executor.is_spinning(); }));
-  a_publisher->publish(Header());
-  ASSERT_EQ(waiter.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(calls, std::vector<std::string>({"a"}));
 }
 
 TEST_F(Executors, SpinRunsCallbacksOnItsThreadUntilCancelOrShutdownAndIsExclusive) {
@@ -73,7 +55,6 @@ TEST_F(Executors, SpinRunsCallbacksOnItsThreadUntilCancelOrShutdownAndIsExclusiv
   EXPECT_TRUE(eventually([&] { return callback_thread.load() == spinner.get_id(); }));
   executor.cancel();
   spinner.join();
-  EXPECT_FALSE(executor.is_spinning());
   auto spin_done = std::async(std::launch::async, [&] { executor.spin(); });
   auto free_spin_done =
       std::async(std::launch::async, [] { rclcpp::spin(std::make_shared<rclcpp::Node>("other")); });
@@ -82,19 +63,6 @@ TEST_F(Executors, SpinRunsCallbacksOnItsThreadUntilCancelOrShutdownAndIsExclusiv
   rclcpp::shutdown();
   EXPECT_EQ(spin_done.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(free_spin_done.wait_for(5s), std::future_status::ready);
-}
-
-TEST_F(Executors, ACallbackExceptionLeavesSpinAndTheExecutorUsable) {
-  auto failing = node->create_subscription<Header>("/fail", 10, [&](const Header& m) {
-    if (record("fail") == 1) throw std::runtime_error(m.frame_id);
-  });
-  auto publisher = node->create_publisher<Header>("/fail", 10);
-  publisher->publish(Header());
-  publisher->publish(Header());
-  EXPECT_THROW(executor.spin(), std::runtime_error);
-  EXPECT_FALSE(executor.is_spinning());
-  executor.spin_some();
-  EXPECT_EQ(calls.size(), 2u);
 }
 
 }  // namespace

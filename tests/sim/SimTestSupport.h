@@ -37,14 +37,13 @@ class BundledRobotTest : public ::testing::Test {
 inline communication::msg::ActuatorCmds uniformCommand(const ModelInfo& info, float kp, float kd,
                                                        float pos, float vel, float torque) {
   communication::msg::ActuatorCmds message;
-  for (const auto& name : info.joints_name) {
-    message.actuators_name.push_back(name);
-    message.kp.push_back(kp);
-    message.kd.push_back(kd);
-    message.pos.push_back(pos);
-    message.vel.push_back(vel);
-    message.torque.push_back(torque);
-  }
+  const size_t n = info.joints_name.size();
+  message.actuators_name.assign(info.joints_name.begin(), info.joints_name.end());
+  message.kp.assign(n, kp);
+  message.kd.assign(n, kd);
+  message.pos.assign(n, pos);
+  message.vel.assign(n, vel);
+  message.torque.assign(n, torque);
   return message;
 }
 

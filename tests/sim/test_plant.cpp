@@ -1,5 +1,5 @@
 // The MuJoCo plant: holding the initial pose, the motor driver law with its effort clamp,
-// joints matched by name, and load errors.
+// joints matched by name.
 
 #include <algorithm>
 
@@ -56,18 +56,6 @@ TEST_F(MujocoPlantTest, AppliesTheMotorDriverLawByJointNameClampedToTheEffortLim
   }
   command.torque.pop_back();
   EXPECT_THROW(plant.applyCommand(command), std::invalid_argument);
-}
-
-TEST_F(MujocoPlantTest, RejectsMissingFilesAndForeignDescriptions) {
-  EXPECT_THROW(MujocoPlant("/nonexistent/robot.urdf", info_), std::runtime_error);
-  ModelInfo wrong = info_;
-  wrong.joints_name[3] = "FR_knee";
-  try {
-    MujocoPlant plant(test::kUrdf, wrong);
-    FAIL() << "a joint the model lacks was accepted";
-  } catch (const std::invalid_argument& error) {
-    EXPECT_NE(std::string(error.what()).find("FR_knee"), std::string::npos);
-  }
 }
 
 }  // namespace

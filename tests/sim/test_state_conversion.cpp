@@ -25,9 +25,8 @@ TEST_F(StateConversionTest, BaseVelocityAndFeetAgreeWithMujocoOnRandomStates) {
     std::copy(quat.data(), quat.data() + 4, d->qpos + plant.layout().base_qpos_address + 3);
     mj_forward(&m, d.get());
     const Eigen::Map<const vector_t> mj_qpos(d->qpos, m.nq), mj_qvel(d->qvel, m.nv);
-    model_.updateRobotState(toControllerQpos(mj_qpos, plant.layout()),
-                            toControllerQvel(mj_qpos, mj_qvel, plant.layout()));
     const vector_t qvel = toControllerQvel(mj_qpos, mj_qvel, plant.layout());
+    model_.updateRobotState(toControllerQpos(mj_qpos, plant.layout()), qvel);
     // Base velocity: MuJoCo's spatial velocity of the trunk frame in its own axes.
     mjtNum local[6];
     mj_objectVelocity(&m, d.get(), mjOBJ_XBODY, mj_name2id(&m, mjOBJ_BODY, info_.base_name.c_str()),
@@ -38,16 +37,10 @@ TEST_F(StateConversionTest, BaseVelocityAndFeetAgreeWithMujocoOnRandomStates) {
       const int body = mj_name2id(&m, mjOBJ_BODY, foot.c_str());
       mjtNum world[6];
       mj_objectVelocity(&m, d.get(), mjOBJ_XBODY, body, world, 0);
-      EXPECT_LT((model_.getFramePose(foot).translation() -
-                 Eigen::Map<const vector3_t>(d->xpos + 3 * body))
-                    .norm(),
-                1e-9)
-          << foot;
-      EXPECT_LT((model_.getFrame6dVel_localWorldAligned(foot).linear() -
-                 Eigen::Map<const vector3_t>(world + 3))
-                    .norm(),
-                1e-8)
-          << foot;
+      const vector3_t mj_pos = Eigen::Map<const vector3_t>(d->xpos + 3 * body);
+      const vector3_t mj_vel = Eigen::Map<const vector3_t>(world + 3);
+      EXPECT_LT((model_.getFramePose(foot).translation() - mj_pos).norm(), 1e-9) << foot;
+      EXPECT_LT((model_.getFrame6dVel_localWorldAligned(foot).linear() - mj_vel).norm(), 1e-8);
     }
   }
   PlantStateLayout outside;
