@@ -1,4 +1,4 @@
-// Nodes: the naming rules and parameters.
+// Nodes: the naming rules for topics, nodes and namespaces.
 
 #include <stdexcept>
 
@@ -34,22 +34,6 @@ TEST_F(Node, InvalidNamesAreRejectedNamingTheNameTheRuleAndThePosition) {
   }
   EXPECT_THROW(rclcpp::Node("my-node"), rclcpp::exceptions::InvalidNodeNameError);
   EXPECT_THROW(rclcpp::Node("n", "/robot/"), rclcpp::exceptions::InvalidNamespaceError);
-}
-
-TEST_F(Node, ParametersKeepTheirDeclaredTypes) {
-  auto node = std::make_shared<rclcpp::Node>(
-      "node", rclcpp::NodeOptions().parameter_overrides({rclcpp::Parameter("gain", 2.5)}));
-  EXPECT_DOUBLE_EQ(node->declare_parameter("gain", 1.0), 2.5);  // the override wins
-  EXPECT_THROW(node->declare_parameter("gain", 1.0),
-               rclcpp::exceptions::ParameterAlreadyDeclaredException);
-  EXPECT_THROW(node->get_parameter("missing"), rclcpp::exceptions::ParameterNotDeclaredException);
-  const auto wrong = node->set_parameter(rclcpp::Parameter("gain", "four"));
-  EXPECT_FALSE(wrong.successful);
-  EXPECT_EQ(wrong.reason,
-            "Wrong parameter type, parameter {gain} is of type {double}, setting it to {string} "
-            "is not allowed.");
-  EXPECT_TRUE(node->set_parameter(rclcpp::Parameter("gain", 4.0)).successful);
-  EXPECT_DOUBLE_EQ(node->get_parameter("gain").as_double(), 4.0);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// Time, Duration and the node clock under simulation time, against plain 64-bit integer
-// arithmetic on nanoseconds.
+// Time, Duration, the Rate schedule and the node clock under simulation time, against plain
+// 64-bit integer arithmetic on nanoseconds.
 
 #include <atomic>
 #include <limits>
 #include <random>
 
 #include "Ros2TestSupport.h"
+#include "rclcpp/rate.hpp"
 #include "rosgraph_msgs/msg/clock.hpp"
 
 namespace {
@@ -40,6 +41,27 @@ TEST(Time, MessagesArithmeticAndComparisonsMatchIntegerNanoseconds) {
   EXPECT_THROW(rclcpp::Time(5, 0) - rclcpp::Duration(6, 0), std::runtime_error);
   EXPECT_THROW((void)(rclcpp::Time(5, 0, RCL_ROS_TIME) < rclcpp::Time(5, 0, RCL_SYSTEM_TIME)),
                std::runtime_error);
+}
+
+/// A 10 ms loop on a simulated time line: each cycle works for `work_ms[i]`, then sleeps as the
+/// rate's schedule says. Returns the times [ms] at which the cycles start.
+std::vector<int64_t> simulateLoop(const std::vector<int64_t>& work_ms) {
+  std::chrono::steady_clock::time_point now{}, last{};  // the rate is built at time 0
+  std::vector<int64_t> starts;
+  for (const int64_t work : work_ms) {
+    starts.push_back(now.time_since_epoch() / 1ms);
+    now += std::chrono::milliseconds(work);
+    const auto step = rclcpp::detail::next_rate_step(now, last, std::chrono::nanoseconds(10ms));
+    last = step.new_last;
+    now += step.sleep;
+  }
+  return starts;
+}
+
+TEST(Rate, ALoopKeepsItsPhaseCatchesUpAfterShortOverrunsAndRestartsAfterLongOnes) {
+  EXPECT_EQ(simulateLoop({1, 4, 9, 10, 0}), std::vector<int64_t>({0, 10, 20, 30, 40}));
+  EXPECT_EQ(simulateLoop({1, 15, 1, 1}), std::vector<int64_t>({0, 10, 25, 30}));
+  EXPECT_EQ(simulateLoop({1, 35, 1, 1}), std::vector<int64_t>({0, 10, 45, 55}));  // no burst
 }
 
 class SimTime : public RosTest {
@@ -87,6 +109,21 @@ TEST_F(SimTime, ReadersOnOtherThreadsSeeAMonotoneSimulationTime) {
   for (auto& reader : readers) reader.join();
   EXPECT_EQ(violations.load(), 0);
   EXPECT_EQ(node->now().nanoseconds(), 2 * kSecond);
+}
+
+// With simulation time the throttled macro is deterministic: it prints at the first call and
+// then whenever a full period of the given clock has passed since the last printed line.
+TEST_F(SimTime, ThrottledLogPrintsOncePerPeriodOfTheNodeClock) {
+  testing::internal::CaptureStderr();
+  for (const int64_t ms : {10000, 10999, 11000, 11400, 12200, 12300}) {
+    publishClock(ms * 1000000);
+    RCLCPP_WARN_THROTTLE(node->get_logger(), *node->get_clock(), 1000, "at %ld", ms);
+  }
+  std::istringstream lines(testing::internal::GetCapturedStderr());
+  std::vector<std::string> printed;
+  for (std::string line; std::getline(lines, line);)
+    printed.push_back(line.substr(line.find("at ")));
+  EXPECT_EQ(printed, std::vector<std::string>({"at 10000", "at 11000", "at 12200"}));
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(Transport, EachSubscriptionQueueKeepsItsOwnDepth) {
 
 // An incompatible pair is not connected, and creating the later endpoint prints a warning
 // naming the offending policy: operators rely on it to find silent topics.
-TEST_F(Transport, ReliabilityAndDurabilityDecideWhichEndpointsMatch) {
+TEST_F(Transport, ReliabilityDecidesWhichEndpointsMatch) {
   auto node = std::make_shared<rclcpp::Node>("node");
   std::map<std::string, std::vector<int32_t>> got;
   const auto record = [&got](const std::string& name) {
@@ -84,22 +84,9 @@ TEST_F(Transport, ReliabilityAndDurabilityDecideWhichEndpointsMatch) {
   EXPECT_NE(warning.find("RELIABILITY_QOS_POLICY"), std::string::npos) << warning;
   sensor_publisher->publish(stamped(1));
   node->create_publisher<Header>("/s", 10)->publish(stamped(2));  // reliable: reaches both
-  // A transient-local publisher replays its history to late transient-local subscriptions only.
-  auto latched = node->create_publisher<Header>("/latched", rclcpp::QoS(2).transient_local());
-  for (int32_t i = 3; i < 6; ++i) latched->publish(stamped(i));
-  auto transient = node->create_subscription<Header>("/latched", rclcpp::QoS(10).transient_local(),
-                                                     record("transient"));
-  auto plain = node->create_subscription<Header>("/latched", 10, record("volatile"));
-  auto plain_publisher = node->create_publisher<Header>("/plain", 10);
-  testing::internal::CaptureStderr();
-  auto wants_history = node->create_subscription<Header>(
-      "/plain", rclcpp::QoS(10).transient_local(), record("never"));
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("DURABILITY_QOS_POLICY"),
-            std::string::npos);
-  plain_publisher->publish(stamped(7));
   drain(node);
-  EXPECT_EQ(got, (std::map<std::string, std::vector<int32_t>>{
-                     {"reliable", {2}}, {"best effort", {1, 2}}, {"transient", {4, 5}}}));
+  EXPECT_EQ(got, (std::map<std::string, std::vector<int32_t>>{{"reliable", {2}},
+                                                              {"best effort", {1, 2}}}));
 }
 
 // Publisher threads with their own nodes and a subscriber spun on its own thread: the
