@@ -1,5 +1,6 @@
 // Executors: where and when callbacks run, how spinning ends, and their error paths.
 
+#include <algorithm>
 #include <future>
 #include <stdexcept>
 

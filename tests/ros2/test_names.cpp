@@ -1,4 +1,4 @@
-// Nodes: the naming rules for topics, nodes and namespaces.
+// The naming rules for topics, nodes and namespaces.
 
 #include <stdexcept>
 
@@ -8,9 +8,9 @@ namespace {
 
 using namespace velmora_test;
 
-class Node : public RosTest {};
+class Names : public RosTest {};
 
-TEST_F(Node, InvalidNamesAreRejectedNamingTheNameTheRuleAndThePosition) {
+TEST_F(Names, InvalidNamesAreRejectedNamingTheNameTheRuleAndThePosition) {
   const std::vector<std::tuple<std::string, std::string, size_t>> cases = {
       {"", "must not be empty", 0},
       {"robot/", "must not end with a forward slash", 5},
