@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SyntheticRun.h"
+#include "SimTestSupport.h"
 #include "sim/PlotWriter.h"
 #include "sim/ReportPage.h"
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SyntheticRun.h"
+#include "SimTestSupport.h"
 #include "sim/ScenarioRunner.h"
 
 namespace velmora::sim {

@@ -5,8 +5,6 @@
 
 #include "SimTestSupport.h"
 
-#include "SyntheticRun.h"
-
 namespace velmora::sim {
 namespace {
 
