@@ -7,10 +7,6 @@
 
 namespace velmora::test {
 
-std::string testDataFile(const std::string& name) {
-  return std::string(VELMORA_ROBOT_TEST_DATA_DIR) + "/" + name;
-}
-
 RandomState randomState(const rigid_body::Model& model, std::mt19937& rng,
                         scalar_t velocity_scale) {
   std::uniform_real_distribution<scalar_t> unit(-1.0, 1.0);

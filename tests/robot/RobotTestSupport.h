@@ -14,7 +14,9 @@
 namespace velmora::test {
 
 /// Path of a test data file of tests/robot/data.
-std::string testDataFile(const std::string& name);
+inline std::string testDataFile(const std::string& name) {
+  return VELMORA_ROBOT_TEST_DATA_DIR "/" + name;
+}
 
 /// A random state of a floating-base model: base position in [-1, 1]^3, uniformly random unit
 /// quaternion, joint positions in [-pi, pi] (revolute) or [-0.3, 0.3] [m] (prismatic);
