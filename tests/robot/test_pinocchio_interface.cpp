@@ -64,6 +64,7 @@ class MujocoReference {
     model_->opt.disableflags |= mjDSBL_CONSTRAINT | mjDSBL_CONTACT | mjDSBL_PASSIVE;
     for (int j = 2; j < model.njoints; ++j) {
       const int id = mj_name2id(model_.get(), mjOBJ_JOINT, model.names[j].c_str());
+      if (id < 0) throw std::runtime_error("MuJoCo model of " + urdf + " lacks " + model.names[j]);
       joints_.push_back({model_->jnt_qposadr[id], model_->jnt_dofadr[id]});
     }
   }
