@@ -55,6 +55,7 @@ TEST(ModeSchedule, ValidityRules) {
       {0.6, {1e-20, 0.5, 1}, {9, 6}, false},                    // the first phase is exactly 0
       {0.6, {0, 0.5, 1.0000005}, {9, 6}, false},
       {0.6, {0, 0.6, 0.4, 1}, {9, 6, 15}, false},
+      {0.6, {0, 0.5, 1}, {9}, false},
       {0.6, {0, nan, 1}, {9, 6}, false},
       {0.0, {0, 0.5, 1}, {9, 6}, false},
       {0.6, {}, {}, false}};

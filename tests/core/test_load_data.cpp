@@ -1,6 +1,7 @@
 // loadData::loadCppDataType / loadEigenMatrix on a parameter file: values, scaling and defaults,
 // the warning line for a partly given matrix, the error messages, and the INFO reader's errors.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,6 +38,8 @@ full { (0,0) 1
   ignored_child 99 }
 only_defaults { scaling 2
   default 1.5 }
+overflow { scaling 1e300
+  (0,0) -1e10 }
 )INFO";
 
 class LoadDataTest : public ::testing::Test {
@@ -107,6 +110,9 @@ TEST_F(LoadDataTest, UnloadableMatricesFailWithTheirMessages) {
   }
   EXPECT_THROW(loadData::loadEigenMatrix(directory_ + "/missing.info", "a", matrix),
                pt::info_parser::info_parser_error);
+  matrix = matrix_t(1, 1);  // 1e300 and -1e10 are finite, their product is not
+  EXPECT_THAT([&] { loadData::loadEigenMatrix(file_, "overflow", matrix); },
+              ::testing::ThrowsMessage<std::runtime_error>(::testing::HasSubstr("(0,0)")));
 }
 
 }  // namespace

@@ -37,7 +37,6 @@ TEST(BuildModelFromUrdf, JointsAreNumberedDepthFirstInParserOrderWithTheirLimits
   EXPECT_EQ(model.names, (std::vector<std::string>{"universe", "root_joint", "a_first", "a_second",
                                                    "b_first", "b_second"}));
   EXPECT_EQ(model.parents, (std::vector<int>{0, 0, 1, 2, 1, 4}));
-  EXPECT_EQ(model.idx_qs, (std::vector<int>{0, 0, 7, 8, 9, 10}));
   EXPECT_EQ(model.joint_types[5], rigid_body::JointType::kPrismatic);
   EXPECT_TRUE(model.existFrame("tip_fixed") && !model.existJointName("tip_fixed"));
   EXPECT_LT(model.lowerPositionLimit[7], -1e300);

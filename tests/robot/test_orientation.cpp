@@ -49,7 +49,6 @@ TEST_F(OrientationTest, QuaternionEulerAnglesAndSkewAgreeWithTheZYXRotation) {
       rpy.y() = (k % 2 ? 1 : -1) * (M_PI / 2 - pitch_to_pole);
       const vector3_t recovered = toEulerAngles(rotationFromRpy(rpy));
       ASSERT_TRUE(relativelyNear(rotationFromRpy(recovered), rotationFromRpy(rpy), 1e-9));
-      ASSERT_NEAR(recovered.y(), rpy.y(), 1e-6 + 10 * pitch_to_pole);
     }
   }
 }
