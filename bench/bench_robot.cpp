@@ -39,7 +39,7 @@ RobotStates randomStates(const PinocchioInterface& robot, int count) {
 const std::string kKestrelUrdf = std::string(VELMORA_ROBOTS_DIR) + "/kestrel/robot.urdf";
 
 /// One full update: kinematics, all frames, joint Jacobians, mass matrix, nonlinear effects,
-/// centroidal inertia. Includes the caller-side copies of the two by-value state vectors.
+/// centroidal inertia, with the state passed as the controllers pass it (their own vectors).
 void BM_UpdateRobotState(benchmark::State& state) {
   PinocchioInterface robot(kKestrelUrdf);
   const RobotStates states = randomStates(robot, 64);

@@ -32,10 +32,13 @@ class PinocchioInterface {
 
   /// Recomputes everything the queries below return for this state: frame placements, frame
   /// velocities, frame drift accelerations, joint Jacobians, mass matrix, nonlinear effects,
-  /// centroidal inertia and masses. Does not allocate. Throws std::invalid_argument naming the
-  /// vector for a wrong size (expected and given sizes), a non-finite entry (its index) or a
-  /// base quaternion of (near-)zero norm; any other quaternion is normalised (and stored so).
-  void updateRobotState(vector_t qpos, vector_t qvel);
+  /// centroidal inertia and masses. The vectors are copied into storage sized at construction,
+  /// so a call with valid vectors (or contiguous segments of larger ones) does not allocate.
+  /// Throws std::invalid_argument naming the vector for a wrong size (expected and given sizes),
+  /// a non-finite entry (its index) or a base quaternion of (near-)zero norm; any other
+  /// quaternion is normalised (and stored so). A rejected state leaves the previous one.
+  void updateRobotState(const Eigen::Ref<const vector_t>& qpos,
+                        const Eigen::Ref<const vector_t>& qvel);
 
   int Nq() const { return model_.nq; }
   int Nv() const { return model_.nv; }
@@ -77,7 +80,8 @@ class PinocchioInterface {
   const rigid_body::Data& getData() const { return data_; }
 
  private:
-  void checkState(const vector_t& qpos, const vector_t& qvel) const;
+  void checkState(const Eigen::Ref<const vector_t>& qpos,
+                  const Eigen::Ref<const vector_t>& qvel) const;
   int checkedFrameId(int frame_id) const;
 
   rigid_body::Model model_;

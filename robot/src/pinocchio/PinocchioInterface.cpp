@@ -20,7 +20,7 @@ namespace {
 constexpr int kQuaternionIndex = 3;  // x, y, z, w at qpos[3..6]
 constexpr scalar_t kMinQuaternionNorm = 1e-6;
 
-void checkVector(const vector_t& vector, const char* name, int expected_size) {
+void checkVector(const Eigen::Ref<const vector_t>& vector, const char* name, int expected_size) {
   if (vector.size() != expected_size) {
     throw std::invalid_argument(std::string("PinocchioInterface::updateRobotState: ") + name +
                                 " has size " + std::to_string(vector.size()) + ", expected " +
@@ -47,7 +47,8 @@ PinocchioInterface::PinocchioInterface(const std::string& urdf_path)
   updateRobotState(qpos_, qvel_);
 }
 
-void PinocchioInterface::checkState(const vector_t& qpos, const vector_t& qvel) const {
+void PinocchioInterface::checkState(const Eigen::Ref<const vector_t>& qpos,
+                                    const Eigen::Ref<const vector_t>& qvel) const {
   checkVector(qpos, "qpos", model_.nq);
   checkVector(qvel, "qvel", model_.nv);
   if (qpos.segment<4>(kQuaternionIndex).norm() < kMinQuaternionNorm) {
@@ -57,8 +58,10 @@ void PinocchioInterface::checkState(const vector_t& qpos, const vector_t& qvel) 
   }
 }
 
-void PinocchioInterface::updateRobotState(vector_t qpos, vector_t qvel) {
+void PinocchioInterface::updateRobotState(const Eigen::Ref<const vector_t>& qpos,
+                                          const Eigen::Ref<const vector_t>& qvel) {
   checkState(qpos, qvel);
+  // Same sizes as the storage (checked above): plain copies, no reallocation.
   qpos_ = qpos;
   qvel_ = qvel;
   qpos_.segment<4>(kQuaternionIndex).normalize();
