@@ -1,0 +1,405 @@
+// SwingOptimization on the bundled robot: input errors, horizon, stage structure, the
+// linearised dynamics and torque bounds against MuJoCo and the URDF, the policy against an
+// independent Riccati recursion, solver statuses and the fallback law, and closed-loop tracking
+// of the robot's true joint dynamics simulated with MuJoCo.
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+#include <gmock/gmock.h>
+
+#include "SwingTestSupport.h"
+#include "ocp_qp/OcpQpIpmSolver.h"
+
+namespace velmora::test {
+namespace {
+
+using ::testing::HasSubstr;
+using SwingTest = KestrelSwingTest;
+
+constexpr double kDt = 0.02;
+// MuJoCo compiles each body's inertia into principal axes, which shifts its dynamics by parts in
+// 1e8; frame or convention errors show up at parts in 1e2 or more.
+constexpr double kMujocoRelTol = 1e-6;
+
+TEST_F(SwingTest, InconsistentDescriptionsAndInputsAreRejectedByName) {
+  ModelInfo short_nominal = info, too_many = info, none = info;
+  short_nominal.joints_nominal_pos.conservativeResize(nj - 1);
+  too_many.joints_name.push_back("extra_joint");
+  too_many.joints_nominal_pos = vector_t::Zero(nj + 1);
+  none.joints_name.clear();
+  none.joints_nominal_pos.resize(0);
+  SwingOptimization swing(node, info, model);
+  const auto q = std::make_shared<vector_t>(vector_t::Zero(7 + nj));
+  const double t1 = t0 + 0.5;
+  const auto base = constantTrajectory(standingBasePos(), t0, t1);
+  const auto rpy = constantTrajectory(vector3_t::Zero(), t0, t1);
+  const auto joints = constantTrajectory(info.joints_nominal_pos, t0, t1);
+  const auto optimizeWith = [&](TrajectoryPtr b, TrajectoryPtr r, TrajectoryPtr j) {
+    swing.update_trajectory_reference(makeReferences(b, r, j));
+    swing.optimize();
+  };
+  const std::vector<std::pair<std::function<void()>, std::vector<std::string>>> cases{
+      {[&] { SwingOptimization(node, short_nominal, model); },
+       {"joints_nominal_pos 11", "joints_name has 12"}},
+      {[&] { SwingOptimization(node, too_many, model); }, {"13"}},
+      {[&] { SwingOptimization(node, none, model); }, {}},
+      {[&] { SwingOptimization(nullptr, info, model); }, {}},
+      {[&] { swing.update_state(nullptr, q); }, {}},
+      {[&] { swing.update_state(q, nullptr); }, {}},
+      {[&] {
+         optimizeWith(base, rpy, constantTrajectory(info.joints_nominal_pos.head(11), t0, t1));
+       },
+       {"joint position", "dimension 11, expected 12"}},
+      {[&] { optimizeWith(constantTrajectory(vector_t::Zero(2), t0, t1), rpy, joints); },
+       {"base position", "dimension 2, expected 3"}},
+      {[&] { optimizeWith(base, constantTrajectory(vector_t::Zero(4), t0, t1), joints); },
+       {"base roll-pitch-yaw", "dimension 4, expected 3"}}};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    try {
+      cases[i].first();
+      ADD_FAILURE() << "case " << i << " accepted";
+    } catch (const std::invalid_argument& e) {
+      for (const auto& fragment : cases[i].second) EXPECT_THAT(e.what(), HasSubstr(fragment));
+    }
+  }
+  EXPECT_TRUE(swing.stages().empty());
+}
+
+TEST_F(SwingTest, HorizonIsTheWholeNumberOfStagesUpToTheCap) {
+  SwingOptimization swing(node, info, model);
+  // Durations on the clock's axis: 0.3 / 0.02 and 0.7 / 0.02 fall just short of 15 and 35 in
+  // floating point, the end time carries the rounding of t0 + duration.
+  for (const auto& [duration, N] : std::vector<std::pair<double, size_t>>{
+           {1.0, 50}, {0.059, 2}, {0.039, 1}, {0.02, 1}, {0.3, 15}, {0.7, 35}, {4.0, 200}}) {
+    swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, duration));
+    CoutCapture quiet;
+    ASSERT_NE(swing.optimize(), nullptr) << duration;
+    EXPECT_EQ(swing.stages().size(), N + 1) << duration;
+    EXPECT_EQ(swing.solution().size(), N + 1) << duration;
+    EXPECT_EQ(quiet.text(), "");
+  }
+  // On the epoch-based system-time axis the subtraction is coarse (2.4e-7 s); still 50 stages.
+  const double epoch = 1.7e9 + 0.123;
+  swing.update_trajectory_reference(
+      makeReferences(constantTrajectory(standingBasePos(), epoch, epoch + 1.0),
+                     constantTrajectory(vector3_t::Zero(), epoch, epoch + 1.0),
+                     constantTrajectory(info.joints_nominal_pos, epoch, epoch + 1.0)));
+  ASSERT_NE(swing.optimize(), nullptr);
+  EXPECT_EQ(swing.stages().size(), 51u);
+  // An hour of reference is cut to the cap; three cycles within a second give one warning.
+  swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 3600.0));
+  CoutCapture out;
+  for (int cycle = 0; cycle < 3; ++cycle) {
+    ASSERT_NE(swing.optimize(), nullptr);
+    EXPECT_EQ(swing.stages().size(), SwingOptimization::kMaxHorizonStages + 1);
+  }
+  const std::string warnings = out.text();
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+}
+
+TEST_F(SwingTest, MissingReferencesReturnThePreviousPolicyWithoutBuilding) {
+  SwingOptimization swing(node, info, model);
+  const double t1 = t0 + 1.0;
+  const auto base = constantTrajectory(standingBasePos(), t0, t1);
+  const auto rpy = constantTrajectory(vector3_t::Zero(), t0, t1);
+  const auto joints = constantTrajectory(info.joints_nominal_pos, t0, t1);
+  const std::vector<std::shared_ptr<TrajectoriesBuffer>> incomplete{
+      nullptr, makeReferences(base, rpy, nullptr), makeReferences(nullptr, rpy, joints),
+      makeReferences(base, nullptr, joints),
+      stationaryReferences(info.joints_nominal_pos, 0.019)};  // shorter than one stage
+  for (const auto& refs : incomplete) {
+    swing.update_trajectory_reference(refs);
+    EXPECT_EQ(swing.optimize(), nullptr);
+  }
+  EXPECT_TRUE(swing.stages().empty());
+  // After a solve, each kind of missing input hands back the very same policy object.
+  swing.update_trajectory_reference(makeReferences(base, rpy, joints));
+  const auto policy = swing.optimize();
+  ASSERT_NE(policy, nullptr);
+  for (const auto& refs : incomplete) {
+    swing.update_trajectory_reference(refs);
+    EXPECT_EQ(swing.optimize(), policy);
+  }
+  EXPECT_EQ(swing.stages().size(), 51u);
+}
+
+TEST_F(SwingTest, StageStructureWarmStartAndNoStaleTerminalFields) {
+  SwingOptimization swing(node, info, model);
+  // Horizon sequence and the warm start each solve must use.
+  for (const auto& [duration, warm] : std::vector<std::pair<double, int>>{
+           {1.0, 0}, {1.0, 1}, {0.5, 0}, {0.5, 1}, {1.0, 0}, {0.5, 0}}) {
+    swing.update_trajectory_reference(stationaryReferences(bentJoints(), duration));
+    ASSERT_NE(swing.optimize(), nullptr);
+    EXPECT_EQ(swing.solverSettings().warm_start, warm) << duration;
+  }
+  const auto& stages = swing.stages();
+  ASSERT_EQ(stages.size(), 26u);
+  matrix_t A = matrix_t::Identity(24, 24);
+  A.topRightCorner(12, 12) = kDt * matrix_t::Identity(12, 12);
+  for (size_t k = 0; k < stages.size(); ++k) {
+    const auto& st = stages[k];
+    const double scale = k + 1 == stages.size() ? 100.0 : 1.0;
+    vector_t q_weights(24);
+    q_weights << vector_t::Constant(12, 100.0 * scale), vector_t::Constant(12, 20.0 * scale);
+    EXPECT_EQ(st.Q, matrix_t(q_weights.asDiagonal())) << k;
+    EXPECT_TRUE(st.S.isZero(0.0) && st.q.isZero(0.0) && st.r.isZero(0.0));
+    EXPECT_EQ(st.R, 1e-4 * matrix_t::Identity(12, 12));
+    if (k + 1 == stages.size()) {  // the last stage has a state only
+      EXPECT_EQ(st.A.size() + st.B.size() + st.b.size(), 0);
+      EXPECT_EQ(st.idxbu.size() + st.lbu.size() + st.ubu.size() + st.lbu_mask.size(), 0u);
+      continue;
+    }
+    EXPECT_EQ(st.A, A) << k;
+    EXPECT_TRUE(st.B.topRows(12).isZero(0.0) && st.b.head(12).isZero(0.0));
+  }
+}
+
+// Each stage is linearised at its own time t0 + k dt along a moving reference (base translating
+// and turning from a tilted pose, joints accelerating), with the base velocities handed to the
+// model in its own axes: B = dt [0; M_jj^-1], b = -dt [0; M_jj^-1 h_j + a_ref].
+TEST_F(SwingTest, LinearisedDynamicsMatchMujocoAtEachStageTime) {
+  const double T = 0.3;
+  const vector3_t rpy_start(0.1, -0.15, 0.4), rpy_rate(0.2, -0.3, 1.5), base_vel(0.6, -0.3, 0.05);
+  vector_t joint_vel(nj), joint_acc(nj);
+  for (Eigen::Index i = 0; i < nj; ++i) {
+    joint_vel(i) = 0.8 * std::sin(1.0 + static_cast<double>(i));
+    joint_acc(i) = 3.0 * std::cos(2.0 * static_cast<double>(i));
+  }
+  const vector_t joint_start = bentJoints(), none = vector_t::Zero(3);
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(
+      makeReferences(parabolaTrajectory(standingBasePos(), base_vel, none, t0, t0 + T),
+                     parabolaTrajectory(rpy_start, rpy_rate, none, t0, t0 + T),
+                     parabolaTrajectory(joint_start, joint_vel, joint_acc, t0, t0 + T)));
+  ASSERT_NE(swing.optimize(), nullptr);
+  ASSERT_EQ(swing.stages().size(), 16u);
+  MujocoJointDynamics mujoco(kestrelFile("robot.urdf"));
+  for (size_t k = 0; k < 15; ++k) {
+    const double s = static_cast<double>(k) * kDt;
+    const vector3_t rpy = rpy_start + rpy_rate * s;
+    const Eigen::AngleAxisd yaw(rpy(2), vector3_t::UnitZ()), pitch(rpy(1), vector3_t::UnitY());
+    // Angular velocity of R = Rz(y) Ry(p) Rx(r) in world axes.
+    const vector3_t omega = rpy_rate(2) * vector3_t::UnitZ() +
+                            rpy_rate(1) * (yaw * vector3_t::UnitY()) +
+                            rpy_rate(0) * (yaw * pitch * vector3_t::UnitX());
+    mujoco.setState(standingBasePos() + base_vel * s,
+                    yaw * pitch * Eigen::AngleAxisd(rpy(0), vector3_t::UnitX()), base_vel, omega,
+                    joint_start + joint_vel * s + 0.5 * joint_acc * s * s,
+                    joint_vel + joint_acc * s);
+    const matrix_t M_inv = mujoco.jointMass().inverse();
+    const vector_t expected_b = -kDt * (M_inv * mujoco.jointBias() + joint_acc);
+    const auto& stage = swing.stages()[k];
+    EXPECT_TRUE(stage.B.bottomRows(nj).isApprox(kDt * M_inv, kMujocoRelTol)) << "stage " << k;
+    EXPECT_TRUE(stage.b.tail(nj).isApprox(expected_b, kMujocoRelTol))
+        << "stage " << k << "\n"
+        << stage.b.tail(nj).transpose() << "\n"
+        << expected_b.transpose();
+  }
+}
+
+// Every joint the model knows is bounded by its own URDF effort limit; a joint the model does not
+// know is left unbounded and the other bounds stay with their inputs.
+TEST_F(SwingTest, TorqueBoundsAreTheUrdfEffortLimitsOfTheirOwnJoints) {
+  std::map<std::string, double> limits;
+  const PinocchioInterface distinct_model(urdfWithDistinctEfforts(limits));
+  ASSERT_EQ(limits.size(), 12u);
+  const Eigen::Index unknown = 4;
+  ModelInfo renamed = info;
+  renamed.joints_name[unknown] = "no_such_joint";
+  SwingOptimization swing(node, renamed, distinct_model);
+  swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 0.4));
+  // A large velocity error that only saturated torques can brake.
+  setJointState(swing, info.joints_nominal_pos, vector_t::Constant(nj, 80.0));
+  ASSERT_NE(swing.optimize(), nullptr);
+  const auto& stage = swing.stages().at(0);
+  std::vector<int> expected_idx;
+  for (int i = 0; i < nj; ++i) {
+    if (i != unknown) expected_idx.push_back(i);
+  }
+  ASSERT_EQ(stage.idxbu, expected_idx);
+  EXPECT_EQ(stage.lbu_mask, vector_t::Ones(11));
+  EXPECT_EQ(stage.ubu_mask, vector_t::Ones(11));
+  for (size_t m = 0; m < stage.idxbu.size(); ++m) {
+    EXPECT_DOUBLE_EQ(stage.ubu(m), limits.at(info.joints_name[stage.idxbu[m]]));
+    EXPECT_DOUBLE_EQ(stage.lbu(m), -limits.at(info.joints_name[stage.idxbu[m]]));
+  }
+  // The bounded joints brake at their limit, the unknown one beyond it.
+  const vector_t& u0 = swing.solution().at(0).u;
+  for (Eigen::Index i = 0; i < nj; ++i) {
+    const double limit = limits.at(info.joints_name[i]);
+    if (i == unknown) {
+      EXPECT_LT(u0(i), -1.5 * limit) << "the unknown joint was bounded";
+    } else {
+      EXPECT_GE(u0(i), -limit - 1e-3) << info.joints_name[i];
+      EXPECT_LE(u0(i), limit + 1e-3) << info.joints_name[i];
+    }
+  }
+}
+
+TEST_F(SwingTest, InitialStateIsTheTrackingErrorAtTheCurrentTime) {
+  vector_t rate(nj), dq(nj), dv(nj);
+  for (Eigen::Index i = 0; i < nj; ++i) {
+    rate(i) = 0.3 * std::cos(static_cast<double>(i));
+    dq(i) = 0.01 * static_cast<double>(i + 1);
+    dv(i) = -0.1 * static_cast<double>(i % 4);
+  }
+  const auto joints = parabolaTrajectory(bentJoints(), rate, vector_t::Zero(nj), t0, t0 + 1.0);
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(standingBaseWith(joints));
+  const double t = t0 + 0.25;  // the error is taken at the clock's present time, not at t0
+  setTime(t);
+  setJointState(swing, joints->evaluate(t) + dq, joints->derivative(t, 1) + dv);
+  ASSERT_NE(swing.optimize(), nullptr);
+  const vector_t& x0 = swing.solution().at(0).x;
+  EXPECT_TRUE(x0.head(nj).isApprox(dq, 1e-9)) << x0.head(nj).transpose();
+  EXPECT_TRUE(x0.tail(nj).isApprox(dv, 1e-9)) << x0.tail(nj).transpose();
+}
+
+// Independent reference for the policy: with no torque bound active the problem is a plain LQ
+// problem, whose stage-0 law follows from a backward Riccati recursion over the stages.
+TEST_F(SwingTest, PolicyIsTheStageZeroLawOfTheLqOptimum) {
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(stationaryReferences(bentJoints(), 1.0, vector3_t(0.1, 0, 0)));
+  vector_t dq(nj);
+  for (Eigen::Index i = 0; i < nj; ++i) dq(i) = 0.002 * ((i % 2) ? 1.0 : -1.0);
+  setJointState(swing, bentJoints() + dq, vector_t::Zero(nj));
+  const auto policy = swing.optimize();
+  ASSERT_NE(policy, nullptr);
+  const auto& stages = swing.stages();
+  matrix_t P = stages.back().Q, K;
+  vector_t p = stages.back().q, k;
+  for (size_t i = stages.size() - 1; i-- > 0;) {
+    const auto& st = stages[i];
+    const matrix_t H = st.R + st.B.transpose() * P * st.B;
+    const matrix_t G = st.S + st.B.transpose() * P * st.A;
+    const Eigen::LDLT<matrix_t> H_ldlt(H);
+    K = -H_ldlt.solve(G);
+    k = -H_ldlt.solve(st.r + st.B.transpose() * (P * st.b + p));
+    p = st.q + st.A.transpose() * (P * st.b + p) + G.transpose() * k;
+    const matrix_t P_next = st.Q + st.A.transpose() * P * st.A + G.transpose() * K;
+    P = 0.5 * (P_next + P_next.transpose());
+  }
+  // The interior-point law carries barrier terms of the (far) torque bounds: small differences.
+  EXPECT_LT((policy->a - K).norm(), 1e-3 * K.norm()) << "K\n" << K << "\ngot\n" << policy->a;
+  EXPECT_LT((policy->b - k).norm(), 1e-3 * k.norm() + 1e-6);
+  const vector_t& x0 = swing.solution().at(0).x;
+  EXPECT_TRUE((policy->a * x0 + policy->b).isApprox(swing.solution().at(0).u, 1e-9));
+}
+
+TEST_F(SwingTest, IterationLimitIsASuccessAndAFailureGivesTheFallbackLaw) {
+  // Tolerances of 0 are never met; step lengths can never reach 2.
+  auto limited = SwingOptimization::standardSolverSettings();
+  limited.iter_max = 2;
+  limited.tol_stat = limited.tol_eq = limited.tol_ineq = limited.tol_comp = 0.0;
+  auto failing = limited;
+  failing.iter_max = 30;
+  failing.alpha_min = 2.0;
+  const vector_t measured_q = bentJoints(), measured_v = vector_t::LinSpaced(nj, -1.0, 1.0);
+  for (const bool fails : {false, true}) {
+    const auto& settings = fails ? failing : limited;
+    SwingOptimization swing(node, info, model, settings);
+    swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 0.4));
+    setJointState(swing, measured_q, measured_v);
+    CoutCapture out;
+    const auto policy = swing.optimize();
+    ASSERT_NE(policy, nullptr);
+    // The same problem from the same state, solved here: the status decides the law.
+    auto stages = swing.stages();
+    std::vector<ocp_qp::OcpQpSolution> solution;
+    vector_t x0(2 * nj);
+    x0 << measured_q - info.joints_nominal_pos, measured_v;
+    const auto status = ocp_qp::OcpQpIpmSolver(stages, settings).solve(x0, stages, solution);
+    if (!fails) {
+      ASSERT_EQ(status, ocp_qp::SolverStatus::MaxIterReached);
+      EXPECT_EQ(out.text(), "");
+      EXPECT_EQ(policy->a, swing.solution().at(0).K);
+      EXPECT_EQ(policy->b, swing.solution().at(0).k);
+      continue;
+    }
+    ASSERT_NE(status, ocp_qp::SolverStatus::Success);
+    ASSERT_NE(status, ocp_qp::SolverStatus::MaxIterReached);
+    std::ostringstream status_text;
+    status_text << status;
+    EXPECT_THAT(out.text(), HasSubstr(status_text.str()));  // the failure names its status
+    matrix_t expected_a = matrix_t::Zero(nj, 2 * nj);
+    expected_a.leftCols(nj).diagonal().setConstant(-10.0);
+    expected_a.rightCols(nj).diagonal().setConstant(-0.5);
+    EXPECT_EQ(policy->a, expected_a);
+    // b: the measured nonlinear effects, physical ones (MuJoCo at the same state).
+    MujocoJointDynamics mujoco(kestrelFile("robot.urdf"));
+    mujoco.setState(standingBasePos(), Eigen::Quaterniond::Identity(), vector3_t::Zero(),
+                    vector3_t::Zero(), measured_q, measured_v);
+    EXPECT_TRUE(policy->b.isApprox(mujoco.jointBias(), 1e-6)) << policy->b.transpose() << "\n"
+                                                              << mujoco.jointBias().transpose();
+    swing.optimize();  // a failed iterate is not reused: the next solve starts cold
+    EXPECT_EQ(swing.solverSettings().warm_start, 0);
+  }
+}
+
+TEST_F(SwingTest, HandedOutPoliciesAreNeverModified) {
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 0.5));
+  const auto first = swing.optimize();
+  ASSERT_NE(first, nullptr);
+  const CtrlData first_copy = *first;
+  setJointState(swing, bentJoints(), vector_t::Constant(nj, 0.5));
+  swing.update_trajectory_reference(stationaryReferences(bentJoints(), 0.5, vector3_t(0, 0.3, 0)));
+  const auto second = swing.optimize();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(first->a, first_copy.a);
+  EXPECT_EQ(first->b, first_copy.b);
+  EXPECT_FALSE(second->b.isApprox(first->b, 1e-3));
+}
+
+// Closed loop on the robot's true joint-space dynamics (MuJoCo, base held at the reference pose,
+// 1 ms steps, torques clamped to the effort limits), re-planned every 20 ms onto a reference
+// that keeps every joint moving (0.25 rad sines at 0.8 Hz). The linearisation leaves out how
+// the gravity torques change with the error and the weights give soft position gains, so the
+// error shrinks slowly, but it must never grow.
+TEST_F(SwingTest, PolicyBringsTheTrueJointDynamicsTowardAMovingReference) {
+  std::vector<scalar_t> knot_times;
+  std::vector<vector_t> knot_values;
+  for (int j = 0; j <= 10; ++j) {
+    vector_t q = info.joints_nominal_pos;
+    for (Eigen::Index i = 0; i < nj; ++i) {
+      q(i) += 0.25 * std::sin(2.0 * M_PI * 0.8 * 0.2 * j + 0.5 * static_cast<double>(i));
+    }
+    knot_times.push_back(t0 + 0.2 * j);
+    knot_values.push_back(q);
+  }
+  const auto joints = std::make_shared<CubicSplineTrajectory>(knot_times, knot_values);
+  SwingOptimization swing(node, info, model);
+  swing.update_trajectory_reference(standingBaseWith(joints));
+  const vector_t effort = model.getModel().effortLimit.tail(nj);
+  MujocoJointDynamics plant(kestrelFile("robot.urdf"));
+  vector_t q = joints->evaluate(t0) + vector_t::Constant(nj, 0.1);
+  vector_t v = joints->derivative(t0, 1);
+  const auto error = [&](double t) { return (q - joints->evaluate(t)).cwiseAbs().maxCoeff(); };
+  const double initial_error = error(t0);
+  std::vector<double> error_per_plan;
+  double t = t0;
+  for (int plan = 0; plan < 50; ++plan) {
+    setTime(t);
+    setJointState(swing, q, v);
+    const auto policy = swing.optimize();
+    ASSERT_NE(policy, nullptr);
+    for (int step = 0; step < 20; ++step, t += 0.001) {
+      vector_t x(2 * nj);
+      x << q - joints->evaluate(t), v - joints->derivative(t, 1);
+      const vector_t u = (policy->a * x + policy->b).cwiseMax(-effort).cwiseMin(effort);
+      plant.setState(standingBasePos(), Eigen::Quaterniond::Identity(), vector3_t::Zero(),
+                     vector3_t::Zero(), q, v);
+      v += 0.001 * plant.jointMass().ldlt().solve(u - plant.jointBias());
+      q += 0.001 * v;
+    }
+    error_per_plan.push_back(error(t));
+  }
+  EXPECT_LE(*std::max_element(error_per_plan.begin(), error_per_plan.end()), initial_error);
+  EXPECT_LT(*std::max_element(error_per_plan.end() - 10, error_per_plan.end()),
+            0.6 * initial_error);
+}
+
+}  // namespace
+}  // namespace velmora::test
