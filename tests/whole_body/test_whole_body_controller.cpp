@@ -1,0 +1,573 @@
+// WholeBodyController on the bundled robot: error paths, the physics of the solved programme
+// (checked with the mass matrix, nonlinear effects and Jacobians of an independent model copy,
+// never the controller's own blocks), the swing task, the per-leg joint commands, failed solves
+// and bad references.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "WholeBodyTestSupport.h"
+
+namespace velmora::test {
+namespace {
+
+using ::testing::HasSubstr;
+constexpr int kNv = 18, kNJ = 12;
+constexpr double kBaseWeight = 100.0;  // bundled params.info, weights.floatingbase diagonal
+
+TEST(WholeBodyController, ConstructionParameterAndInputErrorsNameTheCause) {
+  Rig rig;
+  auto three_feet = std::make_shared<ModelInfo>(*rig.info);
+  three_feet->foot_name.pop_back();
+  auto eleven_joints = std::make_shared<ModelInfo>(*rig.info);
+  eleven_joints->joints_name.pop_back();  // nv = 18 = nJ + 7
+  ParamValues no_dt;
+  no_dt.with_wbc_dt = false;
+  const std::string bad_damping_file = writeParams(ParamValues{}, "bad_damping");
+  std::ofstream(bad_damping_file, std::ios::app) << "safety { damping_kd -1 }\n";
+  auto wrong_policy = Rig::constantPolicy(vector6_t::Zero());
+  wrong_policy->a = matrix_t::Zero(6, 11);
+  const auto q = std::make_shared<vector_t>(rig.standingQpos());
+  const auto v = std::make_shared<vector_t>(vector_t::Zero(kNv));
+  const std::vector<std::pair<std::function<void()>, std::string>> cases{
+      {[&] { WholeBodyController(nullptr, rig.info, rig.model); }, ""},
+      {[&] { WholeBodyController(rig.node, nullptr, rig.model); }, ""},
+      {[&] { WholeBodyController(rig.node, rig.info, nullptr); }, ""},
+      {[&] { WholeBodyController(rig.node, three_feet, rig.model); }, "3 feet"},
+      {[&] { rig.wbc->loadParamsSetting(writeParams(no_dt, "no_dt"), false); }, "wbc_dt"},
+      {[&] { rig.wbc->loadParamsSetting(::testing::TempDir() + "no_params.info", false); },
+       "no_params.info"},
+      {[&] { rig.wbc->loadParamsSetting(bad_damping_file, false); }, "safety.damping_kd"},
+      {[&] { rig.cycle(16); }, "16"},
+      {[&] { rig.cycle(15, nullptr, wrong_policy); }, "6 x 11"},
+      {[&] { rig.wbc->update_state(nullptr, v); }, ""},
+      {[&] { rig.wbc->update_state(std::make_shared<vector_t>(vector_t::Zero(5)), v); }, ""},
+      {[&] {
+         WholeBodyController wbc(rig.node, eleven_joints, rig.model);
+         wbc.loadParamsSetting(kestrelFile("params.info"), false);
+         wbc.update_mode(15);
+         wbc.update_control_data(Rig::constantPolicy(vector6_t::Zero()));
+         wbc.optimize();
+       },
+       "nv != info_.actuatedDofNum + 6"}};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    try {
+      cases[i].first();
+      ADD_FAILURE() << "case " << i << " accepted";
+    } catch (const std::exception& error) {
+      EXPECT_THAT(error.what(), HasSubstr(cases[i].second)) << "case " << i;
+    }
+  }
+}
+
+TEST(WholeBodyController, FrictionAndPeriodAreClamped) {
+  struct Case {
+    double mu_in, mu_out, dt_in, dt_out;
+  };
+  for (const Case& c : {Case{0.005, 0.01, 0.5, 0.1}, Case{1.5, 1.0, 0.0001, 0.0002},
+                        Case{0.6, 0.6, 0.004, 0.004}}) {
+    ParamValues values;
+    values.friction = c.mu_in;
+    values.wbc_dt = c.dt_in;
+    Rig rig(writeParams(values, "clamp"));
+    EXPECT_DOUBLE_EQ(rig.wbc->frictionCoefficient(), c.mu_out) << c.mu_in;
+    EXPECT_DOUBLE_EQ(rig.wbc->dt(), c.dt_out) << c.dt_in;
+  }
+}
+
+TEST(WholeBodyController, WithoutPolicyTheRecordIsAllZeroAndEveryRecordIsNew) {
+  Rig rig;
+  rig.wbc->update_mode(15);
+  rig.wbc->update_trajectory_reference(rig.holdReferences());
+  const auto zero = rig.wbc->optimize();
+  for (const vector_t* field : {&zero->Kp, &zero->Kd, &zero->pos, &zero->vel, &zero->torque}) {
+    ASSERT_EQ(field->size(), kNJ);
+    EXPECT_TRUE(field->isZero(0.0));
+  }
+  EXPECT_EQ(rig.wbc->lastSolution().size(), 0);  // no solve happened
+  const auto first = rig.cycle(15);
+  const vector_t first_torque = first->torque;
+  EXPECT_FALSE(first_torque.isZero());
+  rig.wbc->update_control_data(nullptr);  // an empty pointer also means "no policy"
+  const auto second = rig.wbc->optimize();
+  EXPECT_TRUE(second->torque.isZero(0.0));
+  EXPECT_NE(first.get(), second.get());
+  EXPECT_EQ(first->torque, first_torque);  // the earlier record is not written again
+}
+
+/// Hard constraints of a solved cycle, from the test's own model: equations of motion, zero
+/// swing forces, the friction pyramid with its 400 N normal bound, torque limits, and the
+/// record carrying the solved torques.
+void expectHardConstraints(const Rig& rig, const contact_flag_t& flags,
+                           const ActuatorCommands& commands, double mu) {
+  const vector_t& x = rig.wbc->lastSolution();
+  ASSERT_EQ(x.size(), kNv + 12 + kNJ);
+  ASSERT_TRUE(x.allFinite());
+  const vector_t qdd = x.head(kNv), f = x.segment(kNv, 12), tau = x.tail(kNJ);
+  vector_t residual =
+      rig.model->getData().M * qdd + rig.model->nle() - rig.contactJacobian().transpose() * f;
+  residual.tail(kNJ) -= tau;
+  EXPECT_LT(residual.cwiseAbs().maxCoeff(), 1e-8) << residual.transpose();
+  const double slack = 1e-7;
+  for (int i = 0; i < 4; ++i) {
+    const vector3_t fi = f.segment<3>(3 * i);
+    if (!flags[i]) {
+      EXPECT_LT(fi.cwiseAbs().maxCoeff(), 1e-9) << "swing foot " << i << ": " << fi.transpose();
+      continue;
+    }
+    EXPECT_GE(fi.z(), -slack) << "foot " << i;
+    EXPECT_LE(fi.z(), 400.0 + slack) << "foot " << i;
+    EXPECT_LE(std::abs(fi.x()), mu * fi.z() + slack) << "foot " << i;
+    EXPECT_LE(std::abs(fi.y()), mu * fi.z() + slack) << "foot " << i;
+  }
+  const vector_t limit = rig.model->getModel().effortLimit.tail(kNJ);
+  EXPECT_TRUE(((limit - tau.cwiseAbs()).array() >= -slack).all()) << tau.transpose();
+  EXPECT_EQ(commands.torque, tau);
+  EXPECT_EQ(rig.wbc->jointAccelerations(), qdd.tail(kNJ));
+}
+
+TEST(WholeBodyController, EverySolvedCycleObeysTheHardConstraints) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const auto random = [&](int n, double scale) {
+    vector_t v(n);
+    for (int k = 0; k < n; ++k) v(k) = scale * unit(rng);
+    return v;
+  };
+  for (const double mu : {0.5, 0.01}) {
+    ParamValues values;
+    values.friction = mu;
+    Rig rig(writeParams(values, "hard"));
+    for (const size_t mode : {15, 9, 6, 7, 11, 13, 14, 3, 12, 0}) {
+      SCOPED_TRACE("mu " + std::to_string(mu) + " mode " + std::to_string(mode));
+      vector_t qpos = rig.standingQpos(random(3, 0.1), random(3, 0.02));
+      qpos.tail(kNJ) += random(kNJ, 0.15);
+      rig.setState(qpos, random(kNv, 0.3));
+      auto refs = rig.holdReferences();  // swing feet offset a little from where they are
+      FootMap feet = refs->get_foot_pos_traj();
+      for (auto& [name, traj] : feet) {
+        traj = constantTraj(traj->evaluate(rig.now()) + random(3, 0.05), rig.now());
+      }
+      refs->set_foot_pos_traj(feet);
+      const auto commands = rig.cycle(mode, refs, Rig::constantPolicy(random(6, 1.5)));
+      ASSERT_EQ(rig.wbc->numFailedSolves(), 0u);
+      expectHardConstraints(rig, quadruped::modeNumber2StanceLeg(mode), *commands, mu);
+    }
+  }
+}
+
+TEST(WholeBodyController, StandingStillHoldsTheWeightWithStaticTorques) {
+  Rig rig;
+  const auto commands = rig.cycle(15);
+  expectHardConstraints(rig, {true, true, true, true}, *commands, 0.5);
+  const vector_t& x = rig.wbc->lastSolution();
+  const vector_t qdd = x.head(kNv), f = x.segment(kNv, 12), tau = x.tail(kNJ);
+  // No motion is demanded and almost none results (the force regularisation lets the body
+  // sink by about 1e-5 m/s^2, which the knees follow a few times amplified).
+  EXPECT_LT(qdd.cwiseAbs().maxCoeff(), 1e-4) << qdd.transpose();
+  // Independent static solution: the least-norm contact forces that balance gravity on the
+  // floating base (h_base = Jc_base^T f), then the joint torques that hold them.
+  const matrix_t Jc = rig.contactJacobian();
+  const vector_t h = rig.model->nle();
+  const vector_t f_static =
+      Jc.leftCols(6).transpose().completeOrthogonalDecomposition().solve(vector_t(h.head(6)));
+  const vector_t tau_static = h.tail(kNJ) - Jc.rightCols(kNJ).transpose() * f_static;
+  double vertical = 0.0;
+  for (int i = 0; i < 4; ++i) vertical += f(3 * i + 2);
+  EXPECT_NEAR(vertical, rig.weight(), 1e-6 * rig.weight());
+  EXPECT_LT((f - f_static).cwiseAbs().maxCoeff(), 1e-2 * rig.weight() / 4) << f.transpose();
+  EXPECT_LT((tau - tau_static).cwiseAbs().maxCoeff(), 1e-2) << tau.transpose();
+  EXPECT_GT(tau_static.cwiseAbs().maxCoeff(), 1.0);
+  // The quarter-weight estimate sent after a failed solve is close to the same torques.
+  EXPECT_LT((rig.wbc->staticTorqueEstimate() - tau_static).norm(), 0.15 * tau_static.norm());
+}
+
+TEST(WholeBodyController, FeasibleBaseAccelerationIsRealisedWithStanceFeetStill) {
+  Rig rig;
+  vector6_t up, down;
+  up << 0.8, -0.5, 1.2, 0.6, -0.9, 0.7;
+  down << -0.3, 0.4, -1.5, -1.0, 0.5, -0.8;
+  struct Case {
+    vector3_t rpy;
+    double speed;      // scale of the state's velocities
+    vector6_t demand;  // world axes, linear first
+  };
+  for (const Case& c : {Case{{0, 0, 0}, 0.0, up}, Case{{0.1, -0.08, 0.5}, 0.0, down},
+                        Case{{-0.05, 0.1, -0.4}, 0.3, up}}) {
+    rig.setState(rig.standingQpos(c.rpy), c.speed * vector_t::LinSpaced(kNv, -1.0, 1.0));
+    const auto commands = rig.cycle(15, nullptr, Rig::constantPolicy(c.demand));
+    expectHardConstraints(rig, {true, true, true, true}, *commands, 0.5);
+    const vector_t qdd = rig.wbc->lastSolution().head(kNv);
+    matrix6x_t J = matrix6x_t::Zero(6, kNv);
+    rig.model->getJacobia_localWorldAligned(rig.info->base_name, J);
+    const auto drift = rig.model->getFrame6dAcc_localWorldAligned(rig.info->base_name);
+    vector6_t realised = J * qdd;
+    realised.head<3>() += drift.linear();
+    realised.tail<3>() += drift.angular();
+    EXPECT_LT((realised - c.demand).cwiseAbs().maxCoeff(), 1e-4) << realised.transpose();
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_LT(rig.footAcceleration(i, qdd).norm(), 1e-5) << "foot " << i;
+    }
+  }
+}
+
+/// The body acceleration (base axes) demanded of the last all-stance cycle, recovered from its
+/// base rows: rhs = W (demand - drift of the base in base axes).
+vector6_t demandedAcceleration(const Rig& rig) {
+  const auto drift = rig.model->getFrame6dAcc_local(rig.info->base_name);
+  vector6_t drift6;
+  drift6 << drift.linear(), drift.angular();
+  return rig.wbc->weighedTaskBlock().b.segment<6>(12) / kBaseWeight + drift6;
+}
+
+TEST(WholeBodyController, BaseDemandReadsTheErrorStateInPolicyOrderAndIsCapped) {
+  Rig rig;
+  const vector3_t rpy(0.1, -0.05, 0.4), v_body(0.3, -0.2, 0.1), w_body(0.2, 0.3, -0.4);
+  vector_t qvel = vector_t::Zero(kNv);
+  qvel << v_body, w_body, vector_t::Zero(kNJ);
+  rig.setState(rig.standingQpos(rpy), qvel);
+  const auto base = rig.model->getFramePose(rig.info->base_name);
+  const matrix3_t R = base.rotation();
+  const vector3_t pos_ref = base.translation() + vector3_t(0.04, -0.03, 0.02);
+  const vector3_t rpy_ref = rpy + vector3_t(-0.1, 0.05, 0.2), rpy_rate(0.1, -0.2, 0.3);
+  const double t0 = rig.now();
+  auto refs = rig.holdReferences();
+  refs->set_base_pos_traj(constantTraj(pos_ref, t0));
+  // Passes rpy_ref at t0; over the milliseconds to the sampling time it moves far less than
+  // the tolerance of the orientation check.
+  refs->set_base_rpy_traj(std::make_shared<CubicSplineTrajectory>(CubicSplineTrajectory::linearRamp(
+      rpy_ref - 100.0 * rpy_rate, rpy_ref + 100.0 * rpy_rate, t0 - 100.0, t0 + 100.0)));
+  // The error state the policy reads: position, velocity, roll-pitch-yaw, angular momentum.
+  const vector3_t momentum_err =
+      rig.model->getData().Ig.inertia() * (R * w_body - getJacobiFromRPYToOmega(rpy) * rpy_rate);
+  const vector3_t errors[4] = {base.translation() - pos_ref, R * v_body, rpy - rpy_ref,
+                               momentum_err};
+  const double tolerances[4] = {1e-10, 1e-10, 1e-3, 1e-10};
+  for (int slot = 0; slot < 4; ++slot) {
+    auto pick = Rig::constantPolicy(vector6_t::Zero());
+    pick->a.block<3, 3>(3 * (slot % 2), 3 * slot).setIdentity();  // into linear or angular
+    rig.cycle(15, refs, pick);
+    vector6_t expected = vector6_t::Zero();
+    expected.segment<3>(3 * (slot % 2)) = R.transpose() * errors[slot];
+    EXPECT_LT((demandedAcceleration(rig) - expected).cwiseAbs().maxCoeff(), tolerances[slot])
+        << "slot " << slot << ": " << demandedAcceleration(rig).transpose();
+  }
+  // The demand is capped at norm 20, then turned into base axes; without references, none.
+  vector6_t direction;
+  direction << 1, -2, 3, -0.5, 0.25, 1;
+  direction.normalize();
+  for (const double norm : {25.0, 19.0}) {
+    rig.cycle(15, nullptr, Rig::constantPolicy(norm * direction));
+    const vector6_t world = std::min(norm, 20.0) * direction;
+    vector6_t expected;
+    expected << R.transpose() * world.head<3>(), R.transpose() * world.tail<3>();
+    EXPECT_TRUE(demandedAcceleration(rig).isApprox(expected, 1e-10)) << norm;
+  }
+  rig.wbc->update_trajectory_reference(nullptr);
+  rig.wbc->optimize();
+  EXPECT_LT(demandedAcceleration(rig).norm(), 1e-12);
+}
+
+TEST(WholeBodyController, SwingRowsTrackTheTargetReanchoredAtTheMeasuredBaseAndCapped) {
+  ParamValues values;  // simple swing numbers: W = 2, Kp = 50, Kd = 5
+  values.swing_weight = 2.0;
+  values.swing_kp = 50.0;
+  values.swing_kd = 5.0;
+  Rig rig(writeParams(values, "swing"));
+  vector_t qpos = rig.standingQpos(vector3_t(0.05, -0.04, 0.3));
+  qpos.tail(kNJ) += 0.1 * vector_t::LinSpaced(kNJ, -1.0, 1.0);
+  rig.setState(qpos, 0.4 * vector_t::LinSpaced(kNv, -1.0, 1.0));
+  const std::string& foot = rig.info->foot_name[0];
+  const vector3_t p_b = rig.model->getFramePose(rig.info->base_name).translation();
+  const vector3_t v_b = rig.model->getFrame6dVel_localWorldAligned(rig.info->base_name).linear();
+  const vector3_t p = rig.model->getFramePose(foot).translation();
+  const vector3_t v = rig.model->getFrame6dVel_localWorldAligned(foot).linear();
+  const vector3_t drift = rig.model->getFrame6dAcc_localWorldAligned(foot).linear();
+  struct Case {
+    vector3_t base_ref_offset;  // base reference minus measured base
+    double below_base_ref;      // foot reference below the base reference
+  };
+  for (const Case& c :
+       {Case{{0, 0, 0}, 0.10}, Case{{0, 0, 0}, 0.25}, Case{{0.05, -0.02, 0.02}, 0.1}}) {
+    const vector3_t base_ref = p_b + c.base_ref_offset, offset(0.2, 0.15, -c.below_base_ref);
+    auto refs = rig.holdReferences();
+    refs->set_base_pos_ref_traj(constantTraj(base_ref, rig.now()));
+    FootMap feet = refs->get_foot_pos_traj();
+    feet[foot] = constantTraj(base_ref + offset, rig.now());
+    refs->set_foot_pos_traj(feet);
+    rig.cycle(7, refs);  // rows: 9 contact, 6 base, then foot 0's 3 swing rows
+    const MatrixDB& task = rig.wbc->weighedTaskBlock();
+    ASSERT_EQ(task.A.rows(), 9 + 6 + 3 + 12);
+    vector3_t p_des = p_b + offset;
+    p_des.z() = std::min(p_des.z(), base_ref.z() - 0.15);
+    const vector3_t expected = 2.0 * (50.0 * (p_des - p) + 5.0 * (v_b - v) - drift);
+    EXPECT_TRUE(task.b.segment<3>(15).isApprox(expected, 1e-10))
+        << task.b.segment<3>(15).transpose() << " vs " << expected.transpose();
+    EXPECT_TRUE(task.A.block(15, 0, 3, kNv).isApprox(2.0 * rig.linearJacobian(foot), 1e-14));
+  }
+}
+
+/// Joint indices of foot `foot`'s leg in the bundled robot (three per leg, in foot order).
+vector3_t legValues(const vector_t& joint_values, int foot) {
+  return joint_values.segment<3>(3 * foot);
+}
+
+/// Linear Jacobian of foot 0 with respect to its own leg's joints.
+matrix3_t legJacobian(const Rig& rig) {
+  return rig.linearJacobian(rig.info->foot_name[0]).middleCols<3>(6);
+}
+
+/// One cycle with foot 0 in swing (mode 7) and its reference `offset` from where it is now.
+std::shared_ptr<ActuatorCommands> swingFoot0(Rig& rig, const vector3_t& offset) {
+  auto refs = rig.holdReferences();
+  FootMap feet = refs->get_foot_pos_traj();
+  const std::string& foot = rig.info->foot_name[0];
+  feet[foot] = constantTraj(rig.model->getFramePose(foot).translation() + offset, rig.now());
+  refs->set_foot_pos_traj(feet);
+  return rig.cycle(7, refs);
+}
+
+TEST(WholeBodyController, StanceLegsExtrapolateWithTheSolvedAccelerations) {
+  Rig rig;
+  vector_t qvel = vector_t::Zero(kNv);
+  qvel.tail(kNJ) = 0.5 * vector_t::LinSpaced(kNJ, -1.0, 1.0);
+  rig.setState(rig.standingQpos(), qvel);
+  const auto commands = rig.cycle(15);
+  const double dt = rig.wbc->dt();
+  const vector_t q = rig.model->qpos().tail(kNJ), qd = qvel.tail(kNJ);
+  const vector_t qdd = rig.wbc->lastSolution().segment(6, kNJ);
+  ASSERT_FALSE(qdd.isZero(1e-3));
+  EXPECT_TRUE(commands->pos.isApprox(q + dt * qd + 0.5 * dt * dt * qdd, 1e-14));
+  EXPECT_TRUE(commands->vel.isApprox(qd + dt * qdd, 1e-14));
+  EXPECT_TRUE((commands->Kp.array() == 10.0).all());
+  EXPECT_TRUE((commands->Kd.array() == 0.1).all());
+}
+
+TEST(WholeBodyController, SwingStepIsCutTo10cmCappedBelowTheBaseAndGainsFollowTheDistance) {
+  Rig rig;
+  const matrix3_t J_leg = legJacobian(rig);
+  const vector3_t r = rig.model->getFramePose(rig.info->foot_name[0]).translation() -
+                      rig.model->getFramePose(rig.info->base_name).translation();
+  struct Case {
+    vector3_t offset;  // target minus present foot position
+    vector3_t step;    // expected commanded foot displacement
+    double kp;
+  };
+  const vector3_t to_cap(0, 0, -0.15 - r.z());  // a target 5 cm below the base is lowered
+  for (const Case& c :
+       {Case{{0.2, 0, 0}, {0.1, 0, 0}, 30.0}, Case{{0, 0.05, -0.02}, {0, 0.05, -0.02}, 30.0},
+        Case{{0.02, 0, 0}, {0.02, 0, 0}, 60.0},
+        Case{{0, 0, -0.05 - r.z()}, 0.1 * to_cap.normalized(), 30.0}}) {
+    const auto commands = swingFoot0(rig, c.offset);
+    const vector3_t step =
+        J_leg * (legValues(commands->pos, 0) - legValues(rig.model->qpos().tail(kNJ), 0));
+    EXPECT_TRUE(step.isApprox(c.step, 1e-9)) << step.transpose();
+    EXPECT_LT((J_leg * legValues(commands->vel, 0)).norm(), 1e-12);  // all at rest
+    EXPECT_EQ(legValues(commands->Kp, 0), vector3_t::Constant(c.kp));
+    EXPECT_EQ(legValues(commands->Kd, 0), vector3_t::Constant(2.0));
+    EXPECT_TRUE((commands->Kp.tail(9).array() == 10.0).all());  // the other legs stand
+  }
+}
+
+TEST(WholeBodyController, SwingVelocityErrorDropsTheGainAndIsLimited) {
+  Rig rig;
+  const matrix3_t J_leg = legJacobian(rig);
+  struct Case {
+    vector3_t foot_velocity;  // relative to the base; the reference is at rest
+    double kp;
+  };
+  // 0.8: the commanded foot velocity is the measured one plus 0.5 toward the reference; the
+  // gain drops above 0.1.
+  for (const Case& c : {Case{{-0.3, 0, 0}, 1.0}, Case{{0.0, 0.48, -0.64}, 1.0},
+                        Case{{0, 0, 0.101}, 1.0}, Case{{0, 0, 0.099}, 60.0}}) {
+    vector_t qvel = vector_t::Zero(kNv);
+    qvel.segment<3>(6) = J_leg.inverse() * c.foot_velocity;
+    rig.setState(rig.model->qpos(), qvel);
+    const auto commands = swingFoot0(rig, vector3_t(0.02, 0, 0));
+    EXPECT_EQ(legValues(commands->Kp, 0), vector3_t::Constant(c.kp)) << c.foot_velocity.transpose();
+    const vector3_t commanded = J_leg * legValues(commands->vel, 0);
+    const vector3_t expected = c.foot_velocity.norm() > 0.5
+                                   ? vector3_t(c.foot_velocity - 0.5 * c.foot_velocity.normalized())
+                                   : vector3_t::Zero();
+    EXPECT_TRUE((commanded - expected).norm() < 1e-9) << commanded.transpose();
+  }
+}
+
+TEST(WholeBodyController, LegsThatCannotBeCommandedGetZeroGainsAndNoNaN) {
+  // Straight leg: thigh and calf columns are parallel (singular); folded calf: the foot sits on
+  // the thigh axis; and a swing foot without a reference trajectory.
+  const vector3_t straight(0, 0, 0), folded(0, 0.8, -3.14159265358979);
+  for (int c = 0; c < 3; ++c) {
+    Rig rig;
+    vector_t qpos = rig.standingQpos();
+    if (c < 2) qpos.segment<3>(7) = c == 0 ? straight : folded;
+    rig.setState(qpos, vector_t::Zero(kNv));
+    auto refs = rig.holdReferences();
+    if (c == 2) {
+      FootMap feet = refs->get_foot_pos_traj();
+      feet[rig.info->foot_name[0]] = nullptr;
+      refs->set_foot_pos_traj(feet);
+    }
+    ::testing::internal::CaptureStderr();
+    const auto commands = rig.cycle(7, refs);
+    ::testing::internal::GetCapturedStderr();
+    for (const vector_t* field :
+         {&commands->Kp, &commands->Kd, &commands->pos, &commands->vel, &commands->torque}) {
+      EXPECT_TRUE(field->allFinite()) << "case " << c;
+    }
+    EXPECT_TRUE(legValues(commands->Kp, 0).isZero(0.0) && legValues(commands->Kd, 0).isZero(0.0));
+    EXPECT_TRUE((commands->Kp.tail(9).array() == 10.0).all()) << "case " << c;
+  }
+}
+
+TEST(WholeBodyController, WithoutFootReferencesOnlyTheSolvedTorquesAreSent) {
+  Rig rig;
+  auto no_feet = rig.holdReferences();
+  no_feet->set_foot_pos_traj({});
+  for (const auto& refs :
+       {std::shared_ptr<TrajectoriesBuffer>(no_feet), std::shared_ptr<TrajectoriesBuffer>()}) {
+    rig.wbc->update_trajectory_reference(refs);
+    rig.wbc->update_mode(refs ? 15 : 9);
+    rig.wbc->update_control_data(Rig::constantPolicy(vector6_t::Zero()));
+    const auto commands = rig.wbc->optimize();
+    EXPECT_TRUE(commands->Kp.isZero(0.0) && commands->Kd.isZero(0.0));
+    EXPECT_TRUE(commands->pos.isZero(0.0) && commands->vel.isZero(0.0));
+    EXPECT_GT(commands->torque.norm(), 1.0);
+    EXPECT_EQ(commands->torque, rig.wbc->lastSolution().tail(kNJ));
+  }
+}
+
+TEST(WholeBodyController, FailedSolveSendsTheStaticEstimateAndRecovers) {
+  Rig rig;
+  rig.setState(rig.standingQpos(), 0.2 * vector_t::LinSpaced(kNv, -1.0, 1.0));
+  rig.cycle(15, nullptr, Rig::constantPolicy(vector6_t::Constant(0.5)));
+  ASSERT_FALSE(rig.wbc->jointAccelerations().isZero());
+  const vector_t last_good = rig.wbc->lastSolution();
+  auto broken = Rig::constantPolicy(vector6_t::Zero());
+  broken->a(0, 0) = std::numeric_limits<double>::quiet_NaN();  // a non-finite demand
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const auto failed = rig.cycle(15, nullptr, broken);
+  rig.wbc->setSendStaticTorqueOnFailure(false);
+  const auto zero = rig.wbc->optimize();
+  const std::string log =
+      ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
+  // The message a failed solve must print, as operators know it.
+  EXPECT_THAT(log, HasSubstr("controller wbc failed, please restart ..."));
+  EXPECT_EQ(rig.wbc->numFailedSolves(), 2u);
+  EXPECT_TRUE(rig.wbc->jointAccelerations().isZero(0.0));
+  EXPECT_EQ(rig.wbc->lastSolution(), last_good);
+  const vector_t limit = rig.model->getModel().effortLimit.tail(kNJ);
+  EXPECT_EQ(failed->torque, rig.wbc->staticTorqueEstimate().cwiseMax(-limit).cwiseMin(limit));
+  EXPECT_GT(failed->torque.norm(), 1.0);
+  EXPECT_TRUE(zero->torque.isZero(0.0));
+  // Stance legs extrapolate with zero acceleration.
+  const vector_t q = rig.model->qpos().tail(kNJ), qd = rig.model->qvel().tail(kNJ);
+  EXPECT_TRUE(failed->pos.isApprox(q + rig.wbc->dt() * qd, 1e-14));
+  EXPECT_TRUE(failed->vel.isApprox(qd, 1e-14));
+  // The next good policy restores torques and accelerations.
+  const auto recovered = rig.cycle(15, nullptr, Rig::constantPolicy(vector6_t::Constant(0.5)));
+  EXPECT_FALSE(rig.wbc->jointAccelerations().isZero());
+  expectHardConstraints(rig, {true, true, true, true}, *recovered, 0.5);
+  EXPECT_EQ(rig.wbc->numFailedSolves(), 2u);
+}
+
+TEST(WholeBodyController, BadReferencesGiveTheSafeDampingCommandReportedOncePerCause) {
+  const auto with_foot = [](TrajectoriesBuffer& refs, const std::string& foot,
+                            std::shared_ptr<CubicSplineTrajectory> traj) {
+    FootMap feet = refs.get_foot_pos_traj();
+    feet[foot] = std::move(traj);
+    refs.set_foot_pos_traj(feet);
+  };
+  using Spoil = std::function<void(Rig&, TrajectoriesBuffer&)>;
+  const std::vector<std::pair<std::string, Spoil>> cases{
+      {"base_pos",
+       [](Rig& r, auto& refs) {
+         refs.set_base_pos_traj(constantTraj(vector_t::Zero(2), r.now()));
+       }},
+      {"base_rpy",
+       [](Rig& r, auto& refs) {
+         refs.set_base_rpy_traj(constantTraj(vector_t::Zero(2), r.now()));
+       }},
+      {"base_pos_ref",
+       [](Rig& r, auto& refs) {
+         refs.set_base_pos_ref_traj(constantTraj(vector_t::Zero(1), r.now()));
+       }},
+      {"foot_pos[",
+       [&](Rig& r, auto& refs) {
+         with_foot(refs, r.info->foot_name[3], constantTraj(vector_t::Zero(4), r.now()));
+       }},
+      {"base_pos",
+       [](Rig& r, auto& refs) {
+         refs.set_base_pos_traj(std::make_shared<NanTrajectory>(r.now()));
+       }},
+      {"base_rpy",
+       [](Rig& r, auto& refs) {
+         refs.set_base_rpy_traj(std::make_shared<NanTrajectory>(r.now()));
+       }},
+      {"base_pos_ref",
+       [](Rig& r, auto& refs) {
+         refs.set_base_pos_ref_traj(std::make_shared<NanTrajectory>(r.now()));
+       }},
+      {"foot_pos[", [&](Rig& r, auto& refs) {
+         with_foot(refs, r.info->foot_name[0], std::make_shared<NanTrajectory>(r.now()));
+       }}};
+  ParamValues values;
+  values.damping_kd = 2.5;
+  const std::string params = writeParams(values, "damping");
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const auto& [name, spoil] = cases[k];
+    Rig rig(params);
+    // A leaning state, so that the measured joint positions are not the description's.
+    vector_t qpos = rig.standingQpos(vector3_t(0.05, -0.02, 0.1));
+    qpos.tail(kNJ).array() += 0.03;
+    rig.setState(qpos, vector_t::Zero(kNv));
+    auto refs = rig.holdReferences();
+    spoil(rig, *refs);
+    ::testing::internal::CaptureStderr();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+      // Foot 0 swings. A wrong dimension is found before the policy is looked at: a missing
+      // policy does not hide it either (the last cycle of those cases).
+      if (cycle == 2 && k < 4) rig.wbc->update_control_data(nullptr);
+      const auto commands = cycle < 2 ? rig.cycle(7, refs) : rig.wbc->optimize();
+      EXPECT_TRUE(commands->Kp.isZero(0.0)) << name;
+      EXPECT_EQ(commands->Kd, vector_t::Constant(kNJ, 2.5));
+      EXPECT_EQ(commands->pos, qpos.tail(kNJ));  // the measured joint positions
+      EXPECT_TRUE(commands->vel.isZero(0.0) && commands->torque.isZero(0.0));
+    }
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rig.wbc->numRejectedReferences(), 3u);
+    // Three cycles within a second: one report, naming the trajectory.
+    size_t reports = 0;
+    for (size_t at = log.find("WholeBodyController: " + name); at != std::string::npos;
+         at = log.find("WholeBodyController: " + name, at + 1)) {
+      ++reports;
+    }
+    EXPECT_EQ(reports, 1u) << log;
+    const auto good = rig.cycle(7);  // good references again: the regular commands return
+    EXPECT_GT(good->Kp.maxCoeff(), 0.0);
+    EXPECT_FALSE(good->torque.isZero(0.0));
+  }
+}
+
+TEST(WholeBodyController, RecordsCarryTheCycleAndStateTimes) {
+  Rig rig;
+  const double before_state = rig.now();
+  rig.setState(rig.standingQpos(), vector_t::Zero(kNv));
+  const double after_state = rig.now();
+  const auto commands = rig.cycle(15);
+  const double after_cycle = rig.now();
+  EXPECT_GE(commands->state_stamp_s, before_state);
+  EXPECT_LE(commands->state_stamp_s, after_state);
+  EXPECT_GE(commands->stamp_s, after_state);
+  EXPECT_LE(commands->stamp_s, after_cycle);
+}
+
+}  // namespace
+}  // namespace velmora::test
