@@ -3,7 +3,7 @@
 // Shared set-up of the motion controller tests: the bundled robot, inputs that let the whole
 // chain run (standing state, an all-stance schedule, references holding the standing pose),
 // parameter files written on the fly, a subscriber on the command topic with its own executor
-// thread, and helpers to count threads and parse log lines.
+// thread, a host thread pushing the state, and helpers to count threads and log lines.
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -75,12 +74,6 @@ inline std::string paramsWith(const std::vector<std::pair<std::string, std::stri
   return path;
 }
 
-/// The bundled parameter file with the line of `key` replaced by "key value".
-inline std::string paramsWith(const std::string& key, const std::string& value,
-                              const std::string& tag) {
-  return paramsWith({{key, value}}, tag);
-}
-
 /// Writes `text` to a temporary file and returns its path.
 inline std::string writeTempFile(const std::string& text, const std::string& tag) {
   const std::string path = uniqueTempPath("motion_" + tag);
@@ -111,19 +104,16 @@ inline bool eventually(const std::function<bool()>& condition,
   return true;
 }
 
-/// Lines of `text` that match `pattern` (whole-line search).
-inline std::vector<std::smatch> matchingLines(const std::string& text, const std::regex& pattern,
-                                              std::vector<std::string>& storage) {
-  storage.clear();
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) storage.push_back(line);
-  std::vector<std::smatch> matches;
-  for (const auto& stored : storage) {
-    std::smatch match;
-    if (std::regex_search(stored, match, pattern)) matches.push_back(match);
+/// Number of lines of `log` at `severity` ("WARN", "INFO", ...) that contain `text`.
+inline size_t countLines(const std::string& log, const std::string& severity,
+                         const std::string& text) {
+  std::istringstream in(log);
+  size_t count = 0;
+  for (std::string line; std::getline(in, line);) {
+    count += line.find("[" + severity + "]") != std::string::npos &&
+             line.find(text) != std::string::npos;
   }
-  return matches;
+  return count;
 }
 
 /// Subscribes to `topic` (sensor-data profile) on a node of its own and spins it on a thread.
@@ -133,10 +123,8 @@ class CommandListener {
       : node_(std::make_shared<rclcpp::Node>(node_name)) {
     subscription_ = node_->create_subscription<ActuatorCmds>(
         topic, rclcpp::SensorDataQoS(), [this](const ActuatorCmds& message) {
-          const auto now = std::chrono::steady_clock::now();
           std::lock_guard<std::mutex> lock(mutex_);
           messages_.push_back(message);
-          arrivals_.push_back(now);
         });
     executor_.add_node(node_);
     spinner_ = std::thread([this] { executor_.spin(); });
@@ -156,14 +144,9 @@ class CommandListener {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;
   }
-  std::vector<std::chrono::steady_clock::time_point> arrivals() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return arrivals_;
-  }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
-    arrivals_.clear();
   }
 
  private:
@@ -172,7 +155,6 @@ class CommandListener {
   rclcpp::executors::SingleThreadedExecutor executor_;
   mutable std::mutex mutex_;
   std::vector<ActuatorCmds> messages_;
-  std::vector<std::chrono::steady_clock::time_point> arrivals_;
   std::thread spinner_;
 };
 
