@@ -3,9 +3,7 @@
 // closed forms (weight, friction pyramid, stability, one-step prediction).
 
 #include <Eigen/Eigenvalues>
-#include <atomic>
 #include <functional>
-#include <thread>
 
 #include "ContactForceTestSupport.h"
 
@@ -153,36 +151,6 @@ TEST_F(ContactForceTest, DynamicsEncodeTheRigidBody) {
   EXPECT_TRUE((stage.A.block<3, 3>(9, 0) * e).isApprox(dt * mg.cross(e), 1e-12));
 }
 
-TEST_F(ContactForceTest, DriftFollowsTheReferenceMotion) {
-  // Base accelerating upward at 0.5 m/s^2 (a parabola written as a spline), yaw turning at
-  // 0.4 rad/s: the drift subtracts the reference acceleration, the desired force shares
-  // m (g + a), and the angular drift is the reference's w x Ig w.
-  auto optimizer = makeOptimizer();
-  const double t0 = node_->now().seconds(), acc = 0.5, yaw_rate = 0.4;
-  std::vector<double> times;
-  std::vector<vector_t> heights;
-  for (int i = 0; i <= 10; ++i) {
-    const double t = 0.1 * i;
-    times.push_back(t0 + t);
-    heights.emplace_back(base_pos_ + vector3_t(0, 0, 0.5 * acc * t * t));
-  }
-  auto refs = references(1.0);
-  refs->set_base_pos_traj(std::make_shared<CubicSplineTrajectory>(
-      times, heights, vector_t(vector3_t::Zero()), vector_t(vector3_t(0, 0, acc))));
-  refs->set_base_rpy_traj(std::make_shared<CubicSplineTrajectory>(CubicSplineTrajectory::linearRamp(
-      vector_t(vector3_t::Zero()), vector_t(vector3_t(0, 0, yaw_rate)), t0, t0 + 1.0)));
-  feed(*optimizer, qpos_, qvel_, refs, standSchedule());
-  optimizer->optimize();
-  const double dt = optimizer->dt(), m = model_->total_mass();
-  const vector3_t w(0, 0, yaw_rate);
-  for (size_t k : {0u, 10u, 25u}) {
-    const auto& stage = optimizer->ocp()[k];
-    EXPECT_NEAR(stage.b(5), -dt * (acc + 9.81), 1e-9) << "stage " << k;
-    EXPECT_NEAR(stage.r(2), -1e-4 * m * (9.81 + acc) / 4.0, 1e-9);
-    EXPECT_TRUE(stage.b.tail<3>().isApprox(-dt * w.cross(centroidalInertia() * w), 1e-9));
-  }
-}
-
 TEST_F(ContactForceTest, ShorterHorizonColdStartsAndLeavesNoStaleTerminalStage) {
   auto optimizer = makeOptimizer();
   feed(*optimizer, qpos_, qvel_, references(1.0), trotSchedule());
@@ -201,87 +169,27 @@ TEST_F(ContactForceTest, ShorterHorizonColdStartsAndLeavesNoStaleTerminalStage) 
   EXPECT_EQ(last.lg_mask.size() + last.ug_mask.size(), 0);
 }
 
-TEST_F(ContactForceTest, ForceEstimateComesFromThePreviousSolve) {
+TEST_F(ContactForceTest, MissingInputsAndBadStatesGiveNullWithoutSolving) {
   auto optimizer = makeOptimizer();
-  vector_t qvel = qvel_;
-  qvel(1) = 0.3;  // sideways motion: the solved forces differ from an even weight share
-  feed(*optimizer, qpos_, qvel, references(0.5), trotSchedule());
-  ASSERT_NE(optimizer->optimize(), nullptr);
-  const std::vector<ocp_qp::OcpQpSolution> previous = optimizer->solution();
+  const auto q = std::make_shared<vector_t>(qpos_), v = std::make_shared<vector_t>(qvel_);
   optimizer->update_trajectory_reference(references(1.0));
-  ASSERT_NE(optimizer->optimize(), nullptr);
-  const vector3_t e(0.3, -0.1, 0.2);
-  for (size_t k = 0; k < 50; ++k) {
-    vector3_t force(0, 0, weight());  // beyond the previous (25-step) horizon
-    if (k < 25) {
-      force.setZero();
-      for (int i = 0; i < 4; ++i) force += previous[k].u.segment<3>(3 * i);
-    }
-    EXPECT_TRUE((optimizer->ocp()[k].A.block<3, 3>(9, 0) * e)
-                    .isApprox(optimizer->dt() * force.cross(e), 1e-12))
-        << "stage " << k;
-  }
-}
-
-TEST_F(ContactForceTest, IncompleteInputsGiveNullWithoutSolving) {
-  const auto without = [&](const std::function<void(TrajectoriesBuffer&)>& spoil) {
-    auto refs = references(1.0);
-    spoil(*refs);
-    return refs;
-  };
-  const std::string fl = info_->foot_name[0];
-  struct Case {
-    std::string what;
-    std::shared_ptr<TrajectoriesBuffer> refs;
-    bool schedule = true, state = true;
-  };
-  const std::vector<Case> cases{
-      {"no reference set", nullptr},
-      {"no base position", without([](auto& r) { r.set_base_pos_traj(nullptr); })},
-      {"no base roll-pitch-yaw", without([](auto& r) { r.set_base_rpy_traj(nullptr); })},
-      {"no foot trajectory", without([](auto& r) { r.set_foot_pos_traj({}); })},
-      {"reference shorter than a step", references(0.019)},
-      {"stance foot without trajectory", without([&](auto& r) {
-         auto feet = r.get_foot_pos_traj();
-         feet.erase(fl);
-         r.set_foot_pos_traj(feet);
-       })},
-      {"no schedule", references(1.0), false},
-      {"no measured state", references(1.0), true, false}};
-  for (const auto& c : cases) {
-    auto optimizer = makeOptimizer();
-    if (c.state) {
-      optimizer->update_state(std::make_shared<vector_t>(qpos_), std::make_shared<vector_t>(qvel_));
-    }
-    if (c.refs) optimizer->update_trajectory_reference(c.refs);
-    if (c.schedule) optimizer->update_mode_schedule(standSchedule());
-    EXPECT_EQ(optimizer->optimize(), nullptr) << c.what;
-    EXPECT_TRUE(optimizer->solution().empty()) << c.what << ": a solve happened";
-  }
-  // A foot that swings over the whole horizon (mode 7: FL up) needs no trajectory and no force.
-  auto optimizer = makeOptimizer();
-  feed(*optimizer, qpos_, qvel_, cases[5].refs, makeSchedule(1.0, {0.0, 1.0}, {7}));
-  ASSERT_NE(optimizer->optimize(), nullptr);
-  for (size_t k = 0; k + 1 < optimizer->ocp().size(); ++k) {
-    EXPECT_LT(optimizer->solution()[k].u.head<3>().norm(), 1e-3);
-  }
-}
-
-TEST_F(ContactForceTest, BadStatesAreRejectedAndNonFiniteStatesGiveNull) {
-  auto optimizer = makeOptimizer();
-  feed(*optimizer, qpos_, qvel_, references(1.0), standSchedule());
-  const auto q = std::make_shared<vector_t>(qpos_);
-  const auto v = std::make_shared<vector_t>(qvel_);
+  optimizer->update_state(q, v);
+  EXPECT_EQ(optimizer->optimize(), nullptr);  // no schedule
+  optimizer->update_trajectory_reference(nullptr);
+  optimizer->update_mode_schedule(standSchedule());
+  EXPECT_EQ(optimizer->optimize(), nullptr);  // no reference set
+  optimizer->update_trajectory_reference(references(0.019));
+  EXPECT_EQ(optimizer->optimize(), nullptr);  // shorter than one step
+  EXPECT_TRUE(optimizer->solution().empty()) << "a solve happened";
   EXPECT_THROW(optimizer->update_state(std::make_shared<vector_t>(qpos_.head(10)), v),
                std::invalid_argument);
   EXPECT_THROW(optimizer->update_state(q, std::make_shared<vector_t>(qvel_.head(5))),
                std::invalid_argument);
   EXPECT_THROW(optimizer->update_state(nullptr, v), std::invalid_argument);
-  EXPECT_THROW(optimizer->update_state(q, nullptr), std::invalid_argument);
   // The rejected states left the good one in place: the error state starts at zero.
+  optimizer->update_trajectory_reference(references(1.0));
   ASSERT_NE(optimizer->optimize(), nullptr);
   EXPECT_NEAR(optimizer->solution()[0].x.norm(), 0.0, 1e-9);
-
   const vector_t u_before = optimizer->solution()[0].u;
   for (const int index : {8, 5}) {  // a joint, a quaternion entry
     vector_t broken = qpos_;
@@ -294,25 +202,26 @@ TEST_F(ContactForceTest, BadStatesAreRejectedAndNonFiniteStatesGiveNull) {
   EXPECT_NE(optimizer->optimize(), nullptr);
 }
 
-TEST_F(ContactForceTest, BadReferencesGiveNullAndOneReportPerCause) {
+TEST_F(ContactForceTest, IncompleteOrBadReferencesGiveNullAndOneReportPerBadTrajectory) {
   const double t0 = node_->now().seconds();
   const std::string foot = info_->foot_name[1];
-  const auto with_foot = [&](TrajectoriesBuffer& refs, TrajectoryPtr traj) {
+  const auto set_foot = [&](TrajectoriesBuffer& refs, TrajectoryPtr traj) {
     auto feet = refs.get_foot_pos_traj();
-    feet[foot] = std::move(traj);
+    feet[foot] = std::move(traj);  // null: a stance foot without reference
     refs.set_foot_pos_traj(feet);
   };
+  const auto nan = std::make_shared<NanTrajectory>(t0, 1.0);
+  const auto two = constantTrajectory(vector_t::Zero(2), t0, 1.0);
+  // The trajectory the report must name ("" for an incomplete set: no report), and the fault.
   const std::vector<std::pair<std::string, std::function<void(TrajectoriesBuffer&)>>> cases{
-      {"base_pos",
-       [&](auto& r) { r.set_base_pos_traj(constantTrajectory(vector_t::Zero(2), t0, 1.0)); }},
-      {"base_rpy",
-       [&](auto& r) { r.set_base_rpy_traj(constantTrajectory(vector_t::Zero(1), t0, 1.0)); }},
-      {"foot_pos[" + foot + "]",
-       [&](auto& r) { with_foot(r, constantTrajectory(vector_t::Zero(4), t0, 1.0)); }},
-      {"base_pos", [&](auto& r) { r.set_base_pos_traj(std::make_shared<NanTrajectory>(t0, 1.0)); }},
-      {"base_rpy", [&](auto& r) { r.set_base_rpy_traj(std::make_shared<NanTrajectory>(t0, 1.0)); }},
-      {"foot_pos[" + foot + "]",
-       [&](auto& r) { with_foot(r, std::make_shared<NanTrajectory>(t0, 1.0)); }}};
+      {"", [](auto& r) { r.set_base_pos_traj(nullptr); }},
+      {"", [](auto& r) { r.set_base_rpy_traj(nullptr); }},
+      {"", [](auto& r) { r.set_foot_pos_traj({}); }},
+      {"", [&](auto& r) { set_foot(r, nullptr); }},
+      {"base_pos", [&](auto& r) { r.set_base_pos_traj(two); }},
+      {"base_rpy", [&](auto& r) { r.set_base_rpy_traj(nan); }},
+      {"foot_pos[" + foot + "]", [&](auto& r) { set_foot(r, two); }},
+      {"foot_pos[" + foot + "]", [&](auto& r) { set_foot(r, nan); }}};
   for (const auto& [name, spoil] : cases) {
     auto refs = references(1.0);
     spoil(*refs);
@@ -320,8 +229,11 @@ TEST_F(ContactForceTest, BadReferencesGiveNullAndOneReportPerCause) {
     feed(*optimizer, qpos_, qvel_, refs, standSchedule());
     CaptureStream out(std::cout);
     for (int cycle = 0; cycle < 5; ++cycle) EXPECT_EQ(optimizer->optimize(), nullptr) << name;
+    EXPECT_TRUE(optimizer->solution().empty()) << name;
     // Five failing cycles within a second: one report, naming the trajectory.
-    EXPECT_EQ(countOccurrences(out.str(), "ContactForceOptimization: " + name), 1u) << out.str();
+    EXPECT_EQ(countOccurrences(out.str(), "ContactForceOptimization: " + name),
+              name.empty() ? 0u : 1u)
+        << out.str();
     optimizer->update_trajectory_reference(references(1.0));
     EXPECT_NE(optimizer->optimize(), nullptr) << name;
   }
@@ -348,26 +260,6 @@ TEST_F(ContactForceTest, SolverFailureGivesNullAndKeepsTheLastSolution) {
   optimizer->loadParamsSetting(good, false);
   EXPECT_NE(optimizer->optimize(), nullptr);
   EXPECT_EQ(optimizer->settings().warm_start, 1);
-}
-
-TEST_F(ContactForceTest, StandingAtTheReferenceCarriesTheWeightEvenly) {
-  auto optimizer = makeOptimizer();
-  feed(*optimizer, qpos_, qvel_, references(1.0), standSchedule());
-  const auto law = optimizer->optimize();
-  ASSERT_NE(law, nullptr);
-  ASSERT_EQ(law->a.rows(), 6);
-  ASSERT_EQ(law->a.cols(), 12);
-  const double mg = weight();
-  for (size_t k = 0; k + 1 < optimizer->solution().size(); ++k) {
-    const vector_t& u = optimizer->solution()[k].u;
-    for (int i = 0; i < 4; ++i) {
-      EXPECT_NEAR(u(3 * i + 2), mg / 4.0, 0.01 * mg / 4.0) << "foot " << i << " stage " << k;
-      EXPECT_LT(u.segment<2>(3 * i).norm(), 0.01 * mg / 4.0);
-    }
-  }
-  // At rest on the reference the law demands (almost) no acceleration.
-  EXPECT_LT(law->b.norm(), 0.03) << law->b.transpose();
-  EXPECT_LT(optimizer->solution().back().x.norm(), 1e-3);
 }
 
 TEST_F(ContactForceTest, LawStabilisesTheBodyAndPushesEveryErrorBack) {
@@ -426,17 +318,6 @@ TEST_F(ContactForceTest, LawIsThePredictedAccelerationOfTheFirstStep) {
   }
 }
 
-TEST_F(ContactForceTest, InitialOrientationErrorIsWrapped) {
-  // A yaw reference of -3.0 rad against a robot at yaw 3.0 rad is an error of 6.0 - 2 pi.
-  auto optimizer = makeOptimizer();
-  vector_t qpos = qpos_;
-  qpos.segment<4>(3) = Eigen::Quaterniond(Eigen::AngleAxisd(3.0, vector3_t::UnitZ())).coeffs();
-  feed(*optimizer, qpos, qvel_, references(1.0, vector3_t(0, 0, -3.0)), standSchedule());
-  optimizer->optimize();
-  ASSERT_FALSE(optimizer->solution().empty());
-  EXPECT_NEAR(optimizer->solution()[0].x(8), 6.0 - 2.0 * M_PI, 1e-9);
-}
-
 TEST_F(ContactForceTest, ForcesStayInThePyramidAndTheBoundsBindUnderLargeDemands) {
   // Trot with some sideways motion: swing feet carry nothing, stance feet stay in the pyramid
   // and on average carry the weight. Then a fast slide needs more traction than friction
@@ -485,54 +366,6 @@ TEST_F(ContactForceTest, ForcesStayInThePyramidAndTheBoundsBindUnderLargeDemands
   EXPECT_NEAR(mean_fz_sum[0], weight(), 0.01 * weight());
   EXPECT_GT(max_ratio[1], 0.99 * 0.5) << "the friction bound never became active";
   EXPECT_GT(max_fz[2], 399.0) << "the normal-force bound never became active";
-}
-
-TEST_F(ContactForceTest, OptimiserKeepsItsOwnCopyOfTheRobotModel) {
-  ContactForceOptimization optimizer(node_, info_, model_);
-  feed(optimizer, qpos_, qvel_, references(1.0), standSchedule());
-  vector_t raised = qpos_;
-  raised(2) += 0.1;
-  model_->updateRobotState(raised, qvel_);  // moving the caller's model must not move its own
-  optimizer.loadParamsSetting(writeParams("cfo_copy", 0.5, 0.02), false);
-  ASSERT_NE(optimizer.optimize(), nullptr);
-  EXPECT_NEAR(optimizer.solution()[0].x(2), 0.0, 1e-12);
-}
-
-TEST_F(ContactForceTest, PushesFromAnotherThreadNeverBreakACycle) {
-  // The host thread swaps complete and incomplete reference sets and schedules while the
-  // optimiser runs: every cycle gives either null or a finite law, and never throws.
-  auto optimizer = makeOptimizer();
-  feed(*optimizer, qpos_, qvel_, references(1.0), standSchedule());
-  auto incomplete = references(1.0);
-  incomplete->set_foot_pos_traj({});
-  const std::vector<std::shared_ptr<const TrajectoriesBuffer>> sets{references(1.0), incomplete,
-                                                                    references(0.6), nullptr};
-  const std::vector<std::shared_ptr<ModeSchedule>> schedules{standSchedule(), trotSchedule()};
-  std::atomic<bool> stop{false};
-  std::atomic<size_t> pushes{0};
-  std::thread host([&] {
-    for (size_t i = 0; !stop.load(); ++i) {
-      optimizer->update_trajectory_reference(sets[i % sets.size()]);
-      optimizer->update_mode_schedule(schedules[i % schedules.size()]);
-      pushes = i + 1;
-      std::this_thread::yield();
-    }
-  });
-  int laws = 0;
-  for (int cycle = 0; cycle < 60; ++cycle) {
-    // Each cycle follows at least one push, so that a starved host cannot hold one set.
-    const size_t seen = pushes.load();
-    while (pushes.load() == seen) std::this_thread::yield();
-    std::shared_ptr<CtrlData> law;
-    EXPECT_NO_THROW(law = optimizer->optimize());
-    if (law) {
-      ++laws;
-      EXPECT_TRUE(law->a.allFinite() && law->b.allFinite());
-    }
-  }
-  stop = true;
-  host.join();
-  EXPECT_GT(laws, 0);
 }
 
 }  // namespace
