@@ -8,11 +8,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -30,36 +27,6 @@
 #include "pinocchio/PinocchioInterface.h"
 
 namespace velmora::test {
-
-/// A copy of the bundled URDF in the temporary directory whose joints have distinct effort
-/// limits (20, 21.5, 23, ... N m in file order), so that a bound paired with the wrong joint
-/// shows. Returns its path and fills `limits` (joint name -> effort) from the written text.
-inline std::string urdfWithDistinctEfforts(std::map<std::string, double>& limits) {
-  std::ifstream file(kestrelFile("robot.urdf"));
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string urdf = text.str();
-  const std::regex effort_re(R"re(effort="[^"]+")re");
-  std::string out;
-  auto last = urdf.cbegin();
-  int count = 0;
-  for (auto it = std::sregex_iterator(urdf.begin(), urdf.end(), effort_re);
-       it != std::sregex_iterator(); ++it, ++count) {
-    out.append(last, urdf.cbegin() + it->position());
-    out += "effort=\"" + std::to_string(20.0 + 1.5 * count) + "\"";
-    last = urdf.cbegin() + it->position() + it->length();
-  }
-  out.append(last, urdf.cend());
-  const std::regex joint_re(
-      R"re(<joint\s+name="([^"]+)"\s+type="revolute">[\s\S]*?effort="([^"]+)")re");
-  for (auto it = std::sregex_iterator(out.begin(), out.end(), joint_re);
-       it != std::sregex_iterator(); ++it) {
-    limits[(*it)[1]] = std::stod((*it)[2]);
-  }
-  const std::string path = ::testing::TempDir() + "kestrel_distinct_efforts.urdf";
-  std::ofstream(path) << out;
-  return path;
-}
 
 /// Replaces std::cout's buffer while alive.
 class CoutCapture {

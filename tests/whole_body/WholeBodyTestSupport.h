@@ -172,12 +172,6 @@ class Rig {
     return Jc;
   }
 
-  /// World acceleration of foot `foot` implied by the generalised acceleration `qdd`.
-  vector3_t footAcceleration(size_t foot, const vector_t& qdd) const {
-    const std::string& name = info->foot_name[foot];
-    return linearJacobian(name) * qdd + model->getFrame6dAcc_localWorldAligned(name).linear();
-  }
-
   std::shared_ptr<rclcpp::Node> node;
   std::shared_ptr<PinocchioInterface> model;
   std::shared_ptr<ModelInfo> info;

@@ -34,26 +34,6 @@ TEST(MatrixDB, StacksEveryFieldInOperandOrderAndJoinsNames) {
   EXPECT_EQ(top.A.rows(), 4);  // operands unchanged
 }
 
-TEST(MatrixDB, EmptyKindsLeaveTheOtherOperandUnchangedInEitherOrder) {
-  MatrixDB equalities = randomBlock("eulerNewtonEqu", 6, 0, 8);
-  equalities.C.resize(0, 0);
-  MatrixDB bounds = randomBlock("limit_tau", 0, 4, 8);
-  bounds.A.resize(0, 0);
-  MatrixDB zero_rows("friction_cone");  // no rows, full column count: stacks like empty
-  zero_rows.A.setZero(0, 8);
-  MatrixDB zero_cols("degenerate");  // rows without columns: dropped
-  zero_cols.A.resize(3, 0);
-  for (const MatrixDB& stacked :
-       {equalities + bounds, bounds + equalities, equalities + bounds + zero_rows + zero_cols,
-        zero_cols + zero_rows + bounds + equalities}) {
-    EXPECT_EQ(stacked.A, equalities.A);
-    EXPECT_EQ(stacked.b, equalities.b);
-    EXPECT_EQ(stacked.C, bounds.C);
-    EXPECT_EQ(stacked.lb, bounds.lb);
-    EXPECT_EQ(stacked.ub, bounds.ub);
-  }
-}
-
 TEST(MatrixDB, ColumnMismatchInEitherKindNamesTheLeftOperand) {
   const MatrixDB left = randomBlock("left_block", 3, 1, 5) + randomBlock("more", 1, 1, 5);
   MatrixDB bounds_only("right");

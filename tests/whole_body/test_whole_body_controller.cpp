@@ -81,26 +81,6 @@ TEST(WholeBodyController, FrictionAndPeriodAreClamped) {
   }
 }
 
-TEST(WholeBodyController, WithoutPolicyTheRecordIsAllZeroAndEveryRecordIsNew) {
-  Rig rig;
-  rig.wbc->update_mode(15);
-  rig.wbc->update_trajectory_reference(rig.holdReferences());
-  const auto zero = rig.wbc->optimize();
-  for (const vector_t* field : {&zero->Kp, &zero->Kd, &zero->pos, &zero->vel, &zero->torque}) {
-    ASSERT_EQ(field->size(), kNJ);
-    EXPECT_TRUE(field->isZero(0.0));
-  }
-  EXPECT_EQ(rig.wbc->lastSolution().size(), 0);  // no solve happened
-  const auto first = rig.cycle(15);
-  const vector_t first_torque = first->torque;
-  EXPECT_FALSE(first_torque.isZero());
-  rig.wbc->update_control_data(nullptr);  // an empty pointer also means "no policy"
-  const auto second = rig.wbc->optimize();
-  EXPECT_TRUE(second->torque.isZero(0.0));
-  EXPECT_NE(first.get(), second.get());
-  EXPECT_EQ(first->torque, first_torque);  // the earlier record is not written again
-}
-
 /// Hard constraints of a solved cycle, from the test's own model: equations of motion, zero
 /// swing forces, the friction pyramid with its 400 N normal bound, torque limits, and the
 /// record carrying the solved torques.
@@ -188,35 +168,6 @@ TEST(WholeBodyController, StandingStillHoldsTheWeightWithStaticTorques) {
   EXPECT_LT((rig.wbc->staticTorqueEstimate() - tau_static).norm(), 0.15 * tau_static.norm());
 }
 
-TEST(WholeBodyController, FeasibleBaseAccelerationIsRealisedWithStanceFeetStill) {
-  Rig rig;
-  vector6_t up, down;
-  up << 0.8, -0.5, 1.2, 0.6, -0.9, 0.7;
-  down << -0.3, 0.4, -1.5, -1.0, 0.5, -0.8;
-  struct Case {
-    vector3_t rpy;
-    double speed;      // scale of the state's velocities
-    vector6_t demand;  // world axes, linear first
-  };
-  for (const Case& c : {Case{{0, 0, 0}, 0.0, up}, Case{{0.1, -0.08, 0.5}, 0.0, down},
-                        Case{{-0.05, 0.1, -0.4}, 0.3, up}}) {
-    rig.setState(rig.standingQpos(c.rpy), c.speed * vector_t::LinSpaced(kNv, -1.0, 1.0));
-    const auto commands = rig.cycle(15, nullptr, Rig::constantPolicy(c.demand));
-    expectHardConstraints(rig, {true, true, true, true}, *commands, 0.5);
-    const vector_t qdd = rig.wbc->lastSolution().head(kNv);
-    matrix6x_t J = matrix6x_t::Zero(6, kNv);
-    rig.model->getJacobia_localWorldAligned(rig.info->base_name, J);
-    const auto drift = rig.model->getFrame6dAcc_localWorldAligned(rig.info->base_name);
-    vector6_t realised = J * qdd;
-    realised.head<3>() += drift.linear();
-    realised.tail<3>() += drift.angular();
-    EXPECT_LT((realised - c.demand).cwiseAbs().maxCoeff(), 1e-4) << realised.transpose();
-    for (size_t i = 0; i < 4; ++i) {
-      EXPECT_LT(rig.footAcceleration(i, qdd).norm(), 1e-5) << "foot " << i;
-    }
-  }
-}
-
 /// The body acceleration (base axes) demanded of the last all-stance cycle, recovered from its
 /// base rows: rhs = W (demand - drift of the base in base axes).
 vector6_t demandedAcceleration(const Rig& rig) {
@@ -226,7 +177,7 @@ vector6_t demandedAcceleration(const Rig& rig) {
   return rig.wbc->weighedTaskBlock().b.segment<6>(12) / kBaseWeight + drift6;
 }
 
-TEST(WholeBodyController, BaseDemandReadsTheErrorStateInPolicyOrderAndIsCapped) {
+TEST(WholeBodyController, BaseDemandReadsTheErrorStateInPolicyOrder) {
   Rig rig;
   const vector3_t rpy(0.1, -0.05, 0.4), v_body(0.3, -0.2, 0.1), w_body(0.2, 0.3, -0.4);
   vector_t qvel = vector_t::Zero(kNv);
@@ -258,17 +209,7 @@ TEST(WholeBodyController, BaseDemandReadsTheErrorStateInPolicyOrderAndIsCapped) 
     EXPECT_LT((demandedAcceleration(rig) - expected).cwiseAbs().maxCoeff(), tolerances[slot])
         << "slot " << slot << ": " << demandedAcceleration(rig).transpose();
   }
-  // The demand is capped at norm 20, then turned into base axes; without references, none.
-  vector6_t direction;
-  direction << 1, -2, 3, -0.5, 0.25, 1;
-  direction.normalize();
-  for (const double norm : {25.0, 19.0}) {
-    rig.cycle(15, nullptr, Rig::constantPolicy(norm * direction));
-    const vector6_t world = std::min(norm, 20.0) * direction;
-    vector6_t expected;
-    expected << R.transpose() * world.head<3>(), R.transpose() * world.tail<3>();
-    EXPECT_TRUE(demandedAcceleration(rig).isApprox(expected, 1e-10)) << norm;
-  }
+  // Without references the base is asked not to accelerate.
   rig.wbc->update_trajectory_reference(nullptr);
   rig.wbc->optimize();
   EXPECT_LT(demandedAcceleration(rig).norm(), 1e-12);
@@ -333,22 +274,6 @@ std::shared_ptr<ActuatorCommands> swingFoot0(Rig& rig, const vector3_t& offset) 
   return rig.cycle(7, refs);
 }
 
-TEST(WholeBodyController, StanceLegsExtrapolateWithTheSolvedAccelerations) {
-  Rig rig;
-  vector_t qvel = vector_t::Zero(kNv);
-  qvel.tail(kNJ) = 0.5 * vector_t::LinSpaced(kNJ, -1.0, 1.0);
-  rig.setState(rig.standingQpos(), qvel);
-  const auto commands = rig.cycle(15);
-  const double dt = rig.wbc->dt();
-  const vector_t q = rig.model->qpos().tail(kNJ), qd = qvel.tail(kNJ);
-  const vector_t qdd = rig.wbc->lastSolution().segment(6, kNJ);
-  ASSERT_FALSE(qdd.isZero(1e-3));
-  EXPECT_TRUE(commands->pos.isApprox(q + dt * qd + 0.5 * dt * dt * qdd, 1e-14));
-  EXPECT_TRUE(commands->vel.isApprox(qd + dt * qdd, 1e-14));
-  EXPECT_TRUE((commands->Kp.array() == 10.0).all());
-  EXPECT_TRUE((commands->Kd.array() == 0.1).all());
-}
-
 TEST(WholeBodyController, SwingStepIsCutTo10cmCappedBelowTheBaseAndGainsFollowTheDistance) {
   Rig rig;
   const matrix3_t J_leg = legJacobian(rig);
@@ -372,74 +297,6 @@ TEST(WholeBodyController, SwingStepIsCutTo10cmCappedBelowTheBaseAndGainsFollowTh
     EXPECT_EQ(legValues(commands->Kp, 0), vector3_t::Constant(c.kp));
     EXPECT_EQ(legValues(commands->Kd, 0), vector3_t::Constant(2.0));
     EXPECT_TRUE((commands->Kp.tail(9).array() == 10.0).all());  // the other legs stand
-  }
-}
-
-TEST(WholeBodyController, SwingVelocityErrorDropsTheGainAndIsLimited) {
-  Rig rig;
-  const matrix3_t J_leg = legJacobian(rig);
-  struct Case {
-    vector3_t foot_velocity;  // relative to the base; the reference is at rest
-    double kp;
-  };
-  // 0.8: the commanded foot velocity is the measured one plus 0.5 toward the reference; the
-  // gain drops above 0.1.
-  for (const Case& c : {Case{{-0.3, 0, 0}, 1.0}, Case{{0.0, 0.48, -0.64}, 1.0},
-                        Case{{0, 0, 0.101}, 1.0}, Case{{0, 0, 0.099}, 60.0}}) {
-    vector_t qvel = vector_t::Zero(kNv);
-    qvel.segment<3>(6) = J_leg.inverse() * c.foot_velocity;
-    rig.setState(rig.model->qpos(), qvel);
-    const auto commands = swingFoot0(rig, vector3_t(0.02, 0, 0));
-    EXPECT_EQ(legValues(commands->Kp, 0), vector3_t::Constant(c.kp)) << c.foot_velocity.transpose();
-    const vector3_t commanded = J_leg * legValues(commands->vel, 0);
-    const vector3_t expected = c.foot_velocity.norm() > 0.5
-                                   ? vector3_t(c.foot_velocity - 0.5 * c.foot_velocity.normalized())
-                                   : vector3_t::Zero();
-    EXPECT_TRUE((commanded - expected).norm() < 1e-9) << commanded.transpose();
-  }
-}
-
-TEST(WholeBodyController, LegsThatCannotBeCommandedGetZeroGainsAndNoNaN) {
-  // Straight leg: thigh and calf columns are parallel (singular); folded calf: the foot sits on
-  // the thigh axis; and a swing foot without a reference trajectory.
-  const vector3_t straight(0, 0, 0), folded(0, 0.8, -3.14159265358979);
-  for (int c = 0; c < 3; ++c) {
-    Rig rig;
-    vector_t qpos = rig.standingQpos();
-    if (c < 2) qpos.segment<3>(7) = c == 0 ? straight : folded;
-    rig.setState(qpos, vector_t::Zero(kNv));
-    auto refs = rig.holdReferences();
-    if (c == 2) {
-      FootMap feet = refs->get_foot_pos_traj();
-      feet[rig.info->foot_name[0]] = nullptr;
-      refs->set_foot_pos_traj(feet);
-    }
-    ::testing::internal::CaptureStderr();
-    const auto commands = rig.cycle(7, refs);
-    ::testing::internal::GetCapturedStderr();
-    for (const vector_t* field :
-         {&commands->Kp, &commands->Kd, &commands->pos, &commands->vel, &commands->torque}) {
-      EXPECT_TRUE(field->allFinite()) << "case " << c;
-    }
-    EXPECT_TRUE(legValues(commands->Kp, 0).isZero(0.0) && legValues(commands->Kd, 0).isZero(0.0));
-    EXPECT_TRUE((commands->Kp.tail(9).array() == 10.0).all()) << "case " << c;
-  }
-}
-
-TEST(WholeBodyController, WithoutFootReferencesOnlyTheSolvedTorquesAreSent) {
-  Rig rig;
-  auto no_feet = rig.holdReferences();
-  no_feet->set_foot_pos_traj({});
-  for (const auto& refs :
-       {std::shared_ptr<TrajectoriesBuffer>(no_feet), std::shared_ptr<TrajectoriesBuffer>()}) {
-    rig.wbc->update_trajectory_reference(refs);
-    rig.wbc->update_mode(refs ? 15 : 9);
-    rig.wbc->update_control_data(Rig::constantPolicy(vector6_t::Zero()));
-    const auto commands = rig.wbc->optimize();
-    EXPECT_TRUE(commands->Kp.isZero(0.0) && commands->Kd.isZero(0.0));
-    EXPECT_TRUE(commands->pos.isZero(0.0) && commands->vel.isZero(0.0));
-    EXPECT_GT(commands->torque.norm(), 1.0);
-    EXPECT_EQ(commands->torque, rig.wbc->lastSolution().tail(kNJ));
   }
 }
 
@@ -556,17 +413,17 @@ TEST(WholeBodyController, BadReferencesGiveTheSafeDampingCommandReportedOncePerC
   }
 }
 
-TEST(WholeBodyController, RecordsCarryTheCycleAndStateTimes) {
+TEST(WholeBodyController, RecordsCarryTheCycleAndTheStateTimes) {
   Rig rig;
   const double before_state = rig.now();
   rig.setState(rig.standingQpos(), vector_t::Zero(kNv));
-  const double after_state = rig.now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const double before_cycle = rig.now();
   const auto commands = rig.cycle(15);
-  const double after_cycle = rig.now();
   EXPECT_GE(commands->state_stamp_s, before_state);
-  EXPECT_LE(commands->state_stamp_s, after_state);
-  EXPECT_GE(commands->stamp_s, after_state);
-  EXPECT_LE(commands->stamp_s, after_cycle);
+  EXPECT_LT(commands->state_stamp_s, before_cycle);
+  EXPECT_GE(commands->stamp_s, before_cycle);
+  EXPECT_LE(commands->stamp_s, rig.now());
 }
 
 }  // namespace
