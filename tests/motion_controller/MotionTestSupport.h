@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -19,7 +20,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
@@ -65,19 +65,10 @@ inline std::string paramsWith(const std::vector<std::pair<std::string, std::stri
     }
     if (!written) out << line << "\n";
   }
-  for (size_t i = 0; i < replacements.size(); ++i) {
-    EXPECT_TRUE(replaced[i]) << "no line '" << replacements[i].first
-                             << "' in the bundled parameter file";
-  }
+  EXPECT_EQ(static_cast<size_t>(std::count(replaced.begin(), replaced.end(), true)),
+            replacements.size());
   const std::string path = uniqueTempPath("motion_params_" + tag);
   std::ofstream(path) << out.str();
-  return path;
-}
-
-/// Writes `text` to a temporary file and returns its path.
-inline std::string writeTempFile(const std::string& text, const std::string& tag) {
-  const std::string path = uniqueTempPath("motion_" + tag);
-  std::ofstream(path) << text;
   return path;
 }
 
@@ -133,8 +124,6 @@ class CommandListener {
     executor_.cancel();
     spinner_.join();
   }
-  CommandListener(const CommandListener&) = delete;
-  CommandListener& operator=(const CommandListener&) = delete;
 
   size_t count() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -181,8 +170,6 @@ class StatePusher {
     stop_ = true;
     thread_.join();
   }
-  StatePusher(const StatePusher&) = delete;
-  StatePusher& operator=(const StatePusher&) = delete;
 
   /// Stops pushing; returns once no push is under way any more.
   void pause() {

@@ -61,28 +61,6 @@ TEST(CommandWatchdog, StaleOrUnstampedStateTriggersTheSafeCommandUntilBothAreFre
   EXPECT_FALSE(CommandWatchdog(testLimits()).check(kNow, kNow, kNaN).publish_commands);
 }
 
-TEST(CommandWatchdog, NonFiniteStateIsStaleAndTheSafeCommandKeepsTheLastFinitePositions) {
-  CommandWatchdog watchdog(testLimits());
-  const vector_t qvel = vector_t::Zero(6 + 2);
-  vector_t qpos(7 + 2), broken(7 + 2), bad_velocity = qvel;
-  qpos << 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, 1.0, 0.8, -1.6;
-  broken = qpos;
-  broken(8) = kNaN;
-  bad_velocity(0) = std::numeric_limits<scalar_t>::infinity();
-  EXPECT_TRUE(watchdog.check(kNow, kNow, kNow, qpos, qvel).publish_commands);
-  const auto non_finite = watchdog.check(kNow, kNow, kNow, broken, qvel);
-  EXPECT_FALSE(non_finite.publish_commands || non_finite.state_finite);
-  EXPECT_TRUE(non_finite.changed && non_finite.state_stale && !non_finite.commands_stale);
-  const ActuatorCommands safe = watchdog.safeCommand();
-  EXPECT_EQ(safe.pos, qpos.tail(2));  // the last finite joint positions, not the NaN
-  EXPECT_EQ(safe.Kp, vector_t::Zero(2));
-  EXPECT_EQ(safe.Kd, vector_t::Constant(2, 2.5));
-  EXPECT_EQ(safe.vel, vector_t::Zero(2));
-  EXPECT_EQ(safe.torque, vector_t::Zero(2));
-  EXPECT_FALSE(watchdog.check(kNow, kNow, kNow, qpos, bad_velocity).publish_commands);
-  EXPECT_TRUE(watchdog.check(kNow, kNow, kNow, qpos, qvel).publish_commands);
-}
-
 TEST(CommandWatchdog, RejectsLimitsThatCannotWork) {
   for (const scalar_t bad : {0.0, -0.01, kNaN, std::numeric_limits<scalar_t>::infinity()}) {
     EXPECT_THROW(CommandWatchdog({bad, 0.05, 1.0}), std::invalid_argument) << bad;

@@ -1,6 +1,6 @@
-// The motion controller seen from outside: what arrives on the command topic, its topics, how
-// fast it stops, construction errors, failing cycles, a host that pushes from other threads,
-// and the publication loop's stale-input rule (the safe damping command and its log lines).
+// The motion controller seen from outside: construction errors, failing cycles, what arrives on
+// the command topic while a host pushes its inputs from other threads, and the publication
+// loop's stale-input rule (the safe damping command and its log lines).
 
 #include <gtest/gtest.h>
 
@@ -19,103 +19,6 @@
 namespace velmora::motion_test {
 namespace {
 
-TEST_F(MotionTest, WithoutStateOrScheduleNothingIsPublished) {
-  CommandListener listener("actuators_cmds");
-  auto controller = makeController();
-  std::this_thread::sleep_for(150ms);
-  controller->update_current_state(standingQpos(), zeroQvel());
-  controller->update_trajectory_reference(holdReferences());
-  std::this_thread::sleep_for(150ms);
-  controller.reset();
-  EXPECT_EQ(listener.count(), 0u);
-}
-
-TEST_F(MotionTest, FullChainPublishesCommandsForTheStandingRobotInJointOrder) {
-  CommandListener listener("actuators_cmds");
-  // A command timeout of 50 periods: a slow build on a loaded machine delays whole-body cycles
-  // beyond the default 10 ms often enough to fill the window with the safe command.
-  auto controller =
-      makeController("", paramsWith({{"  command_timeout_periods", "50"}}, "relaxed_timeout"));
-  feedStanding(*controller);
-  const auto host = pushStandingState(*controller);  // a state pushed once would go stale
-  ASSERT_TRUE(eventually([&] { return listener.count() >= 50; }));
-  listener.clear();
-  const auto window_start = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(500ms);
-  const auto messages = listener.messages();
-  const double window_s =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - window_start).count();
-  host->pause();
-  controller.reset();
-  // One message per whole-body period (0.002 s): far fewer would mean missed periods, more
-  // would mean publishing without pacing. Loose bounds: the machine is shared.
-  const double expected = window_s / 0.002;
-  EXPECT_GT(static_cast<double>(messages.size()), 0.3 * expected);
-  EXPECT_LT(static_cast<double>(messages.size()), 1.15 * expected);
-  const std::vector<std::string>& joints = info->joints_name;
-  int64_t previous_stamp = -1;
-  size_t safe_messages = 0;
-  for (const auto& message : messages) {
-    EXPECT_EQ(message.header.frame_id, info->robot_name);
-    ASSERT_EQ(
-        std::vector<std::string>(message.actuators_name.begin(), message.actuators_name.end()),
-        joints);
-    for (size_t size : {message.kp.size(), message.pos.size(), message.kd.size(),
-                        message.vel.size(), message.torque.size()}) {
-      ASSERT_EQ(size, joints.size());
-    }
-    const int64_t stamp = rclcpp::Time(message.header.stamp).nanoseconds();
-    EXPECT_GT(stamp, previous_stamp);  // a new stamp on every message
-    previous_stamp = stamp;
-    // A cycle delayed beyond the command timeout gives the safe command: allowed, but rare.
-    const bool safe =
-        std::all_of(message.kp.begin(), message.kp.end(), [](float kp) { return kp == 0.0f; });
-    safe_messages += safe ? 1 : 0;
-    for (size_t i = 0; i < joints.size() && !safe; ++i) {
-      // Standing still on four feet: every joint is held where it stands (wire order check),
-      // with a positive stiffness, no velocity and a finite torque.
-      EXPECT_NEAR(message.pos[i], info->joints_init_pos[static_cast<Eigen::Index>(i)], 1e-2)
-          << joints[i];
-      EXPECT_GT(message.kp[i], 0.0f) << joints[i];
-      EXPECT_NEAR(message.vel[i], 0.0f, 0.05f) << joints[i];
-      EXPECT_TRUE(std::isfinite(message.torque[i])) << joints[i];
-    }
-  }
-  EXPECT_LT(static_cast<double>(safe_messages), 0.1 * static_cast<double>(messages.size()));
-}
-
-TEST_F(MotionTest, TopicPrefixIsPrependedUnchanged) {
-  struct Case {
-    std::string prefix, topic, not_topic;  // where the commands must and must not arrive
-  };
-  for (const Case& c : {Case{"", "/actuators_cmds", "/robot_a/actuators_cmds"},
-                        Case{"robot_a/", "/robot_a/actuators_cmds", "/actuators_cmds"},
-                        Case{"robot_b", "/robot_bactuators_cmds", "/robot_b/actuators_cmds"}}) {
-    SCOPED_TRACE("prefix '" + c.prefix + "'");
-    CommandListener listener(c.topic, "listener_a");
-    CommandListener elsewhere(c.not_topic, "listener_b");
-    auto controller = makeController(c.prefix);
-    EXPECT_EQ(node->count_publishers(c.not_topic), 0u);
-    feedStanding(*controller);
-    EXPECT_TRUE(eventually([&] { return listener.count() >= 5; }));
-    controller.reset();
-    EXPECT_EQ(elsewhere.count(), 0u);
-  }
-}
-
-TEST_F(MotionTest, DestructorReturnsWithinOnePeriodOfTheSlowestLoop) {
-  // A slow contact force loop (0.2 s) makes a loop that ignored the stop request, or a
-  // destructor that waited for a full extra period per loop, visible.
-  auto controller = makeController("", paramsWith({{"force_optimization_dt", "0.2"}}, "slow"));
-  CommandListener listener("actuators_cmds");
-  feedStanding(*controller);
-  ASSERT_TRUE(eventually([&] { return listener.count() >= 20; }));
-  const auto start = std::chrono::steady_clock::now();
-  controller.reset();
-  // One slow period plus one cycle under way, with a margin for a loaded machine.
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 0.5);
-}
-
 TEST_F(MotionTest, FailingConstructionNamesTheCauseAndLeavesNoThreadBehind) {
   const int threads_before = threadCount();
   ASSERT_GT(threads_before, 0);
@@ -123,9 +26,11 @@ TEST_F(MotionTest, FailingConstructionNamesTheCauseAndLeavesNoThreadBehind) {
   const std::string text((std::istreambuf_iterator<char>(bundled)),
                          std::istreambuf_iterator<char>());
   const std::string missing = ::testing::TempDir() + "motion_no_such_params.info";
-  const std::string malformed = writeTempFile("weights\n{\n  force_optmization\n  {\n", "bad");
+  const std::string malformed = uniqueTempPath("motion_malformed");
+  std::ofstream(malformed) << "weights\n{\n  force_optmization\n  {\n";
   // Without the whole-body gains: found only after the contact force optimiser read the file.
-  const std::string no_gains = writeTempFile(text.substr(0, text.find("feedback_gain")), "gains");
+  const std::string no_gains = uniqueTempPath("motion_no_gains");
+  std::ofstream(no_gains) << text.substr(0, text.find("feedback_gain"));
   auto crowded = std::make_shared<ModelInfo>(*info);  // more joints than one message carries
   while (crowded->joints_name.size() < 31) crowded->joints_name.push_back("extra_joint");
   const std::string params = kestrelFile("params.info");
@@ -139,8 +44,7 @@ TEST_F(MotionTest, FailingConstructionNamesTheCauseAndLeavesNoThreadBehind) {
        "safety.state_timeout"},
       {[&] { MotionController(node, crowded, model, params, ""); }, "31"},
       {[&] { MotionController(node, nullptr, model, params, ""); }, ""},
-      {[&] { MotionController(node, info, nullptr, params, ""); }, ""},
-      {[&] { MotionController(nullptr, info, model, params, ""); }, ""}};
+  };
   for (const auto& [construct, fragment] : cases) {
     try {
       construct();
@@ -180,40 +84,6 @@ TEST_F(MotionTest, LoopsSurviveThrowingCyclesAndAContextShutdown) {
   EXPECT_TRUE(eventually([&] { return threadCount() <= threads_running - 3; }, 2s));
   controller.reset();
   rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
-}
-
-TEST_F(MotionTest, HostPushingFromOtherThreadsWhileTheLoopsRun) {
-  CommandListener listener("actuators_cmds");
-  auto controller = makeController();
-  std::atomic<bool> stop{false};
-  // The measured state at 1 kHz, with a small joint motion; schedule and references at 50 Hz
-  // from a second thread, with an occasional empty schedule (the loops must idle through it).
-  std::thread state_pusher([&] {
-    auto next = std::chrono::steady_clock::now();
-    for (int i = 0; !stop.load(); ++i) {
-      auto qpos = standingQpos();
-      qpos->tail(info->joints_name.size()).array() += 0.01 * std::sin(0.01 * i);
-      controller->update_current_state(qpos, zeroQvel());
-      next += 1ms;
-      std::this_thread::sleep_until(next);
-    }
-  });
-  std::thread plan_pusher([&] {
-    for (int i = 0; !stop.load(); ++i) {
-      controller->update_mode_schedule(i % 25 == 24 ? nullptr : standSchedule());
-      controller->update_trajectory_reference(holdReferences());
-      std::this_thread::sleep_for(20ms);
-    }
-  });
-  std::this_thread::sleep_for(2s);
-  stop = true;
-  state_pusher.join();
-  plan_pusher.join();
-  controller.reset();
-  EXPECT_GT(listener.count(), 100u);
-  for (const auto& message : listener.messages()) {
-    ASSERT_EQ(message.torque.size(), info->joints_name.size());
-  }
 }
 
 /// The safe damping command of the watchdog tests' parameters (kd 2.5, distinct from every
@@ -265,6 +135,26 @@ TEST_P(MotionWatchdogTest, StaleInputsGetTheSafeCommandUntilTheyAreFreshAgain) {
   auto host = pushStandingState(*controller);
   ActuatorCmds message;
   ASSERT_TRUE(awaitMessage(listener, false, message));
+  // Running: one message per whole-body period (2 ms; loose bounds, the machine is shared),
+  // joints in description order, a new stamp on each, the standing joints held in place.
+  listener.clear();
+  std::this_thread::sleep_for(300ms);
+  const auto running = listener.messages();
+  EXPECT_GT(running.size(), 0.3 * 150);
+  EXPECT_LT(running.size(), 1.15 * 160);
+  for (size_t m = 0; m < running.size(); ++m) {
+    ASSERT_EQ(std::vector<std::string>(running[m].actuators_name.begin(),
+                                       running[m].actuators_name.end()),
+              info->joints_name);
+    if (m > 0) {
+      EXPECT_GT(rclcpp::Time(running[m].header.stamp).nanoseconds(),
+                rclcpp::Time(running[m - 1].header.stamp).nanoseconds());
+    }
+    for (size_t i = 0; i < running[m].pos.size() && isLive(running[m]); ++i) {
+      EXPECT_NEAR(running[m].pos[i], info->joints_init_pos(static_cast<long>(i)), 1e-2);
+      EXPECT_NEAR(running[m].vel[i], 0.0f, 0.05f);
+    }
+  }
 
   std::unique_ptr<StatePusher> nan_host;
   std::vector<double> phases{0.0, 1.0};

@@ -155,13 +155,6 @@ class KestrelSwingTest : public ::testing::Test {
                           constantTrajectory(joints, t0, t0 + duration));
   }
 
-  /// References with the base standing still, level, over the joint trajectory's interval.
-  static std::shared_ptr<TrajectoriesBuffer> standingBaseWith(const TrajectoryPtr& joints) {
-    const double start = joints->startTime(), end = joints->endTime();
-    return makeReferences(constantTrajectory(standingBasePos(), start, end),
-                          constantTrajectory(vector3_t::Zero(), start, end), joints);
-  }
-
   /// Gives `swing` the full generalised state with the base at rest, standing, level.
   void setJointState(SwingOptimization& swing, const vector_t& joint_pos,
                      const vector_t& joint_vel) const {
