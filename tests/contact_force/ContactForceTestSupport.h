@@ -91,13 +91,6 @@ class NanTrajectory : public CubicSplineTrajectory {
   static vector_t nan() { return vector_t::Constant(3, std::numeric_limits<double>::quiet_NaN()); }
 };
 
-/// Number of occurrences of `part` in `text`.
-inline size_t countOccurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 /// The bundled robot, a node on simulation time and the standing pose.
 class ContactForceTest : public ::testing::Test {
  protected:
@@ -113,7 +106,9 @@ class ContactForceTest : public ::testing::Test {
     node_ = std::make_shared<rclcpp::Node>("test");
     node_->set_parameter(rclcpp::Parameter("use_sim_time", true));
     clock_pub_ = node_->create_publisher<rosgraph_msgs::msg::Clock>("/clock", 10);
-    setTime(kStartTime);
+    rosgraph_msgs::msg::Clock msg;  // the node clock (simulation time) at kStartTime
+    msg.clock.sec = static_cast<int32_t>(kStartTime);
+    clock_pub_->publish(msg);
 
     qpos_ = vector_t::Zero(model_->Nq());
     qpos_ << info_->base_init_pos, info_->base_init_quat, info_->joints_init_pos;
@@ -123,15 +118,6 @@ class ContactForceTest : public ::testing::Test {
       foot_pos_[foot] = model_->getFramePose(foot).translation();
     }
     base_pos_ = model_->getFramePose(info_->base_name).translation();
-  }
-
-  /// Sets the node clock (simulation time) to `seconds`.
-  void setTime(double seconds) {
-    rosgraph_msgs::msg::Clock msg;
-    const auto ns = static_cast<int64_t>(std::llround(seconds * 1e9));
-    msg.clock.sec = static_cast<int32_t>(ns / 1000000000);
-    msg.clock.nanosec = static_cast<uint32_t>(ns % 1000000000);
-    clock_pub_->publish(msg);
   }
 
   std::shared_ptr<ContactForceOptimization> makeOptimizer(

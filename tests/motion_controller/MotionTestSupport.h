@@ -125,10 +125,6 @@ class CommandListener {
     spinner_.join();
   }
 
-  size_t count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return messages_.size();
-  }
   std::vector<ActuatorCmds> messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;
@@ -149,17 +145,15 @@ class CommandListener {
 
 /// Pushes a state into a controller every millisecond from a thread of its own, as a host does
 /// (the publication loop treats a state older than its timeout as stale). `pause()` stops the
-/// pushes until `resume()`; lastPushSeconds() is the node time just before the latest push.
+/// pushes until `resume()`.
 class StatePusher {
  public:
-  StatePusher(MotionController& controller, std::shared_ptr<rclcpp::Node> node,
-              std::function<std::shared_ptr<vector_t>()> qpos,
+  StatePusher(MotionController& controller, std::function<std::shared_ptr<vector_t>()> qpos,
               std::function<std::shared_ptr<vector_t>()> qvel)
-      : thread_([this, &controller, node, qpos, qvel] {
+      : thread_([this, &controller, qpos, qvel] {
           auto next = std::chrono::steady_clock::now();
           while (!stop_.load()) {
             if (!paused_.load()) {
-              last_push_s_.store(node->now().seconds());
               controller.update_current_state(qpos(), qvel());
             }
             next += 1ms;
@@ -177,12 +171,10 @@ class StatePusher {
     std::this_thread::sleep_for(5ms);
   }
   void resume() { paused_ = false; }
-  double lastPushSeconds() const { return last_push_s_.load(); }
 
  private:
   std::atomic<bool> stop_{false};
   std::atomic<bool> paused_{false};
-  std::atomic<double> last_push_s_{0.0};
   std::thread thread_;
 };
 
@@ -240,12 +232,6 @@ class MotionTest : public ::testing::Test {
     }
     refs->set_foot_pos_traj(feet);
     return refs;
-  }
-
-  /// A host pushing the standing state every millisecond.
-  std::unique_ptr<StatePusher> pushStandingState(MotionController& controller) const {
-    return std::make_unique<StatePusher>(
-        controller, node, [this] { return standingQpos(); }, [this] { return zeroQvel(); });
   }
 
   /// Pushes state, schedule and references so that the whole chain runs.

@@ -61,15 +61,6 @@ TEST(CommandWatchdog, StaleOrUnstampedStateTriggersTheSafeCommandUntilBothAreFre
   EXPECT_FALSE(CommandWatchdog(testLimits()).check(kNow, kNow, kNaN).publish_commands);
 }
 
-TEST(CommandWatchdog, RejectsLimitsThatCannotWork) {
-  for (const scalar_t bad : {0.0, -0.01, kNaN, std::numeric_limits<scalar_t>::infinity()}) {
-    EXPECT_THROW(CommandWatchdog({bad, 0.05, 1.0}), std::invalid_argument) << bad;
-    EXPECT_THROW(CommandWatchdog({0.01, bad, 1.0}), std::invalid_argument) << bad;
-  }
-  EXPECT_THROW(CommandWatchdog({0.01, 0.05, -1.0}), std::invalid_argument);
-  EXPECT_NO_THROW(CommandWatchdog({0.01, 0.05, 0.0}));  // no damping at all is allowed
-}
-
 std::string writeParamFile(const std::string& name, const std::string& text) {
   const std::string path = ::testing::TempDir() + "/" + name;
   std::ofstream(path) << text;
@@ -92,13 +83,10 @@ TEST(CommandWatchdogParameters, AbsentKeysGiveTheDefaultsAndPresentOnesOverrideT
 }
 
 TEST(CommandWatchdogParameters, BadValuesNameTheKeyAndTheFile) {
-  for (const auto& [key, value] :
-       std::vector<std::pair<std::string, std::string>>{{"command_timeout_periods", "0"},
-                                                        {"command_timeout_periods", "x"},
-                                                        {"state_timeout", "-0.1"},
-                                                        {"state_timeout", "inf"},
-                                                        {"damping_kd", "-2"},
-                                                        {"damping_kd", "fast"}}) {
+  // One value per kind of fault: not a number, not positive, not finite.
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"command_timeout_periods", "x"}, {"state_timeout", "-0.1"}, {"damping_kd", "inf"}};
+  for (const auto& [key, value] : cases) {
     const std::string path =
         writeParamFile("wd_bad.info", "safety\n{\n  " + key + " " + value + "\n}\n");
     try {
@@ -108,9 +96,8 @@ TEST(CommandWatchdogParameters, BadValuesNameTheKeyAndTheFile) {
       EXPECT_THAT(error.what(), AllOf(HasSubstr("safety." + key), HasSubstr(path)));
     }
   }
-  const std::string path = writeParamFile("wd_ok.info", "x 1\n");
-  EXPECT_THROW(loadCommandWatchdogLimits(path, 0.0), std::invalid_argument);
-  EXPECT_ANY_THROW(loadCommandWatchdogLimits(path + ".missing", 0.002));
+  EXPECT_THROW(loadCommandWatchdogLimits(writeParamFile("wd_ok.info", "x 1\n"), 0.0),
+               std::invalid_argument);
 }
 
 }  // namespace

@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,27 +18,21 @@ namespace {
 
 TEST_F(MotionTest, FailingConstructionNamesTheCauseAndLeavesNoThreadBehind) {
   const int threads_before = threadCount();
-  ASSERT_GT(threads_before, 0);
   std::ifstream bundled(kestrelFile("params.info"));
   const std::string text((std::istreambuf_iterator<char>(bundled)),
                          std::istreambuf_iterator<char>());
   const std::string missing = ::testing::TempDir() + "motion_no_such_params.info";
-  const std::string malformed = uniqueTempPath("motion_malformed");
-  std::ofstream(malformed) << "weights\n{\n  force_optmization\n  {\n";
   // Without the whole-body gains: found only after the contact force optimiser read the file.
   const std::string no_gains = uniqueTempPath("motion_no_gains");
   std::ofstream(no_gains) << text.substr(0, text.find("feedback_gain"));
   auto crowded = std::make_shared<ModelInfo>(*info);  // more joints than one message carries
   while (crowded->joints_name.size() < 31) crowded->joints_name.push_back("extra_joint");
   const std::string params = kestrelFile("params.info");
+  const std::string bad_safety = paramsWith({{"  state_timeout", "-1"}}, "bad_safety");
   const std::vector<std::pair<std::function<void()>, std::string>> cases{
       {[&] { makeController("", missing); }, missing},
-      {[&] { makeController("", malformed); }, malformed},
       {[&] { makeController("", no_gains); }, "feedback_gain"},
-      {[&] {
-         makeController("", paramsWith({{"  state_timeout", "-1"}}, "bad_safety"));
-       },
-       "safety.state_timeout"},
+      {[&] { makeController("", bad_safety); }, "safety.state_timeout"},
       {[&] { MotionController(node, crowded, model, params, ""); }, "31"},
       {[&] { MotionController(node, nullptr, model, params, ""); }, ""},
   };
@@ -61,7 +52,7 @@ TEST_F(MotionTest, FailingConstructionNamesTheCauseAndLeavesNoThreadBehind) {
   EXPECT_EQ(threadCount(), threads_before);
 }
 
-TEST_F(MotionTest, LoopsSurviveThrowingCyclesAndAContextShutdown) {
+TEST_F(MotionTest, LoopsSurviveThrowingCycles) {
   CommandListener listener("actuators_cmds");
   auto controller = makeController();
   // A position vector of the wrong size: every loop's cycle throws from the robot model.
@@ -71,19 +62,14 @@ TEST_F(MotionTest, LoopsSurviveThrowingCyclesAndAContextShutdown) {
   controller->update_trajectory_reference(holdReferences());
   std::this_thread::sleep_for(1500ms);
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(listener.count(), 0u);
+  EXPECT_EQ(listener.messages().size(), 0u);
   // Each loop failed hundreds of times but reports at most once per second.
   EXPECT_GE(countLines(log, "ERROR", "cycle failed"), 3u) << log;
   EXPECT_LE(countLines(log, "ERROR", "cycle failed"), 3u * 3u) << log;
   // A valid state lets the chain run again: no loop has ended.
   feedStanding(*controller);
-  EXPECT_TRUE(eventually([&] { return listener.count() >= 10; }));
-  // A context shutdown ends the three loop threads by themselves; the destructor still joins.
-  const int threads_running = threadCount();
-  rclcpp::shutdown();
-  EXPECT_TRUE(eventually([&] { return threadCount() <= threads_running - 3; }, 2s));
+  EXPECT_TRUE(eventually([&] { return listener.messages().size() >= 10; }));
   controller.reset();
-  rclcpp::init(0, nullptr, rclcpp::InitOptions(), rclcpp::SignalHandlerOptions::None);
 }
 
 /// The safe damping command of the watchdog tests' parameters (kd 2.5, distinct from every
@@ -132,7 +118,8 @@ TEST_P(MotionWatchdogTest, StaleInputsGetTheSafeCommandUntilTheyAreFreshAgain) {
       "", paramsWith({{"  damping_kd", "2.5"}, {"  command_timeout_periods", "50"}}, "damping"));
   testing::internal::CaptureStderr();
   feedStanding(*controller);
-  auto host = pushStandingState(*controller);
+  auto host = std::make_unique<StatePusher>(
+      *controller, [this] { return standingQpos(); }, [this] { return zeroQvel(); });
   ActuatorCmds message;
   ASSERT_TRUE(awaitMessage(listener, false, message));
   // Running: one message per whole-body period (2 ms; loose bounds, the machine is shared),
@@ -160,11 +147,9 @@ TEST_P(MotionWatchdogTest, StaleInputsGetTheSafeCommandUntilTheyAreFreshAgain) {
   std::vector<double> phases{0.0, 1.0};
   std::vector<size_t> no_mode{16};
   std::string cause;
-  double last_push_s = 0.0;
   switch (GetParam()) {
     case Fault::StateStops:
       host->pause();
-      last_push_s = host->lastPushSeconds();
       cause = "state stale";
       break;
     case Fault::WholeBodyThrows:  // mode 16 is no contact mode: every whole-body cycle throws
@@ -174,7 +159,7 @@ TEST_P(MotionWatchdogTest, StaleInputsGetTheSafeCommandUntilTheyAreFreshAgain) {
     case Fault::StateNotFinite:
       host->pause();
       nan_host = std::make_unique<StatePusher>(
-          *controller, node,
+          *controller,
           [this] {
             auto qpos = standingQpos();
             (*qpos)(8) = std::numeric_limits<double>::quiet_NaN();
@@ -188,12 +173,6 @@ TEST_P(MotionWatchdogTest, StaleInputsGetTheSafeCommandUntilTheyAreFreshAgain) {
   for (size_t i = 0; i < message.pos.size(); ++i) {
     EXPECT_EQ(message.pos[i], static_cast<float>(info->joints_init_pos(static_cast<long>(i))))
         << message.actuators_name[i];
-  }
-  if (GetParam() == Fault::StateStops) {
-    // Not before the state timeout (the push preceded its own stamp), and soon after it.
-    const double delay_s = rclcpp::Time(message.header.stamp).seconds() - last_push_s;
-    EXPECT_GT(delay_s, 0.05);
-    EXPECT_LT(delay_s, 0.05 + 0.1);
   }
   nan_host.reset();
   host->resume();

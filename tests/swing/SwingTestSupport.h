@@ -134,13 +134,8 @@ class KestrelSwingTest : public ::testing::Test {
         nj(static_cast<Eigen::Index>(info.joints_name.size())) {
     node->set_parameter(rclcpp::Parameter("use_sim_time", true));
     clock_ = node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
-    setTime(t0);
-  }
-
-  /// Sets the node's simulation time to `t_s` seconds.
-  void setTime(double t_s) {
-    rosgraph_msgs::msg::Clock msg;
-    msg.clock = rclcpp::Time(static_cast<int64_t>(std::llround(t_s * 1e9)), RCL_ROS_TIME);
+    rosgraph_msgs::msg::Clock msg;  // the node's simulation time at t0
+    msg.clock.sec = static_cast<int32_t>(t0);
     clock_->publish(msg);
   }
 

@@ -63,11 +63,8 @@ TEST_F(SwingTest, HorizonIsTheWholeNumberOfStagesUpToTheCap) {
   for (const auto& [duration, N] : std::vector<std::pair<double, size_t>>{
            {1.0, 50}, {0.059, 2}, {0.039, 1}, {0.02, 1}, {0.3, 15}, {0.7, 35}, {4.0, 200}}) {
     swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, duration));
-    CoutCapture quiet;
     ASSERT_NE(swing.optimize(), nullptr) << duration;
     EXPECT_EQ(swing.stages().size(), N + 1) << duration;
-    EXPECT_EQ(swing.solution().size(), N + 1) << duration;
-    EXPECT_EQ(quiet.text(), "");
   }
   // An hour of reference is cut to the cap; three cycles within a second give one warning.
   swing.update_trajectory_reference(stationaryReferences(info.joints_nominal_pos, 3600.0));
@@ -78,63 +75,6 @@ TEST_F(SwingTest, HorizonIsTheWholeNumberOfStagesUpToTheCap) {
   }
   const std::string warnings = out.text();
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
-}
-
-TEST_F(SwingTest, MissingReferencesReturnThePreviousPolicyWithoutBuilding) {
-  SwingOptimization swing(node, info, model);
-  const double t1 = t0 + 1.0;
-  const auto base = constantTrajectory(standingBasePos(), t0, t1);
-  const auto rpy = constantTrajectory(vector3_t::Zero(), t0, t1);
-  const auto joints = constantTrajectory(info.joints_nominal_pos, t0, t1);
-  const std::vector<std::shared_ptr<TrajectoriesBuffer>> incomplete{
-      nullptr, makeReferences(base, rpy, nullptr), makeReferences(nullptr, rpy, joints),
-      makeReferences(base, nullptr, joints),
-      stationaryReferences(info.joints_nominal_pos, 0.019)};  // shorter than one stage
-  for (const auto& refs : incomplete) {
-    swing.update_trajectory_reference(refs);
-    EXPECT_EQ(swing.optimize(), nullptr);
-  }
-  EXPECT_TRUE(swing.stages().empty());
-  // After a solve, each kind of missing input hands back the very same policy object.
-  swing.update_trajectory_reference(makeReferences(base, rpy, joints));
-  const auto policy = swing.optimize();
-  ASSERT_NE(policy, nullptr);
-  for (const auto& refs : incomplete) {
-    swing.update_trajectory_reference(refs);
-    EXPECT_EQ(swing.optimize(), policy);
-  }
-  EXPECT_EQ(swing.stages().size(), 51u);
-}
-
-TEST_F(SwingTest, StageStructureWarmStartAndNoStaleTerminalFields) {
-  SwingOptimization swing(node, info, model);
-  // Horizon sequence and the warm start each solve must use.
-  for (const auto& [duration, warm] : std::vector<std::pair<double, int>>{
-           {1.0, 0}, {1.0, 1}, {0.5, 0}, {0.5, 1}, {1.0, 0}, {0.5, 0}}) {
-    swing.update_trajectory_reference(stationaryReferences(bentJoints(), duration));
-    ASSERT_NE(swing.optimize(), nullptr);
-    EXPECT_EQ(swing.solverSettings().warm_start, warm) << duration;
-  }
-  const auto& stages = swing.stages();
-  ASSERT_EQ(stages.size(), 26u);
-  matrix_t A = matrix_t::Identity(24, 24);
-  A.topRightCorner(12, 12) = kDt * matrix_t::Identity(12, 12);
-  for (size_t k = 0; k < stages.size(); ++k) {
-    const auto& st = stages[k];
-    const double scale = k + 1 == stages.size() ? 100.0 : 1.0;
-    vector_t q_weights(24);
-    q_weights << vector_t::Constant(12, 100.0 * scale), vector_t::Constant(12, 20.0 * scale);
-    EXPECT_EQ(st.Q, matrix_t(q_weights.asDiagonal())) << k;
-    EXPECT_TRUE(st.S.isZero(0.0) && st.q.isZero(0.0) && st.r.isZero(0.0));
-    EXPECT_EQ(st.R, 1e-4 * matrix_t::Identity(12, 12));
-    if (k + 1 == stages.size()) {  // the last stage has a state only
-      EXPECT_EQ(st.A.size() + st.B.size() + st.b.size(), 0);
-      EXPECT_EQ(st.idxbu.size() + st.lbu.size() + st.ubu.size() + st.lbu_mask.size(), 0u);
-      continue;
-    }
-    EXPECT_EQ(st.A, A) << k;
-    EXPECT_TRUE(st.B.topRows(12).isZero(0.0) && st.b.head(12).isZero(0.0));
-  }
 }
 
 // Each stage is linearised at its own time t0 + k dt along a moving reference (base translating
