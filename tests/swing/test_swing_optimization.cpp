@@ -1,6 +1,6 @@
-// SwingOptimization on the bundled robot: input errors, horizon, stage structure, the
-// linearised dynamics and torque bounds against MuJoCo and the URDF, the policy against an
-// independent Riccati recursion, and the fallback law of a failed solve.
+// SwingOptimization on the bundled robot: input errors, horizon, the linearised dynamics against
+// MuJoCo, the torque bounds, the policy against an independent Riccati recursion, and the
+// fallback law of a failed solve.
 
 #include <functional>
 
