@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -16,7 +17,6 @@
 
 #include "BundledRobot.h"
 #include "common/ModeSchedule.h"
-#include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/ContactForceOptimization.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
@@ -25,17 +25,7 @@
 #include "rclcpp/rclcpp.hpp"
 #include "rosgraph_msgs/msg/clock.hpp"
 
-namespace velmora {
-
-/// Test accessor (friend of ContactForceOptimization): the orientation error only.
-struct ContactForceOptimizationTestAccess {
-  static vector3_t eulerAngleError(const ContactForceOptimization& optimizer,
-                                   const vector3_t& rpy_m, const vector3_t& rpy_d) {
-    return optimizer.compute_euler_angle_err(rpy_m, rpy_d);
-  }
-};
-
-namespace test {
+namespace velmora::test {
 
 /// Redirects a stream into a string for the lifetime of the object.
 class CaptureStream {
@@ -52,13 +42,13 @@ class CaptureStream {
 };
 
 /// Writes an INFO parameter file for the optimiser into the test's temporary directory, with a
-/// diagonal weight (`weight_diagonal`, 12 entries; every entry written so nothing defaults).
+/// diagonal state weight (every entry written so nothing defaults).
 inline std::string writeParams(const std::string& name, double mu, double dt,
-                               const std::vector<double>& weight_diagonal) {
+                               const std::vector<double>& weight_diagonal = {40, 40, 120, 4, 4, 8,
+                                                                             60, 60, 30, 1, 1, 1}) {
   const std::string path = ::testing::TempDir() + "/" + name + ".info";
   std::ofstream file(path);
-  file << "friction_coefficient " << mu << "\n";
-  file << "force_optimization_dt " << dt << "\n";
+  file << "friction_coefficient " << mu << "\nforce_optimization_dt " << dt << "\n";
   file << "weights\n{\n  force_optmization\n  {\n";
   for (size_t i = 0; i < 12; ++i) {
     for (size_t j = 0; j < 12; ++j) {
@@ -67,10 +57,6 @@ inline std::string writeParams(const std::string& name, double mu, double dt,
   }
   file << "  }\n}\n";
   return path;
-}
-
-inline std::vector<double> defaultWeightDiagonal() {
-  return {40, 40, 120, 4, 4, 8, 60, 60, 30, 1, 1, 1};
 }
 
 /// Gait schedules (phase 0 = the moment of the optimisation).
@@ -86,20 +72,33 @@ inline std::shared_ptr<ModeSchedule> trotSchedule() {
 
 using TrajectoryPtr = std::shared_ptr<CubicSplineTrajectory>;
 
-inline TrajectoryPtr constantTrajectory(const vector3_t& value, double t0, double duration) {
+/// `value` (any dimension) held over [t0, t0 + duration].
+inline TrajectoryPtr constantTrajectory(const vector_t& value, double t0, double duration) {
   return std::make_shared<CubicSplineTrajectory>(
-      CubicSplineTrajectory::constant(vector_t(value), t0, t0 + duration));
+      CubicSplineTrajectory::constant(value, t0, t0 + duration));
 }
-inline TrajectoryPtr rampTrajectory(const vector3_t& from, const vector3_t& to, double t0,
-                                    double duration) {
-  return std::make_shared<CubicSplineTrajectory>(
-      CubicSplineTrajectory::linearRamp(vector_t(from), vector_t(to), t0, t0 + duration));
-}
+
+/// A trajectory type of the host's making (the spline's evaluation is virtual) whose values and
+/// derivatives are NaN; the spline itself rejects non-finite knots.
+class NanTrajectory : public CubicSplineTrajectory {
+ public:
+  NanTrajectory(double t0, double duration)
+      : CubicSplineTrajectory({t0, t0 + duration}, {vector_t::Zero(3), vector_t::Zero(3)}) {}
+  vector_t evaluate(scalar_t) const override { return nan(); }
+  vector_t derivative(scalar_t, int) const override { return nan(); }
+
+ private:
+  static vector_t nan() { return vector_t::Constant(3, std::numeric_limits<double>::quiet_NaN()); }
+};
 
 /// The bundled robot, a node on simulation time and the standing pose.
 class ContactForceTest : public ::testing::Test {
  protected:
   static constexpr double kStartTime = 100.0;  ///< simulation time of the tests [s]
+
+  static void SetUpTestSuite() {
+    if (!rclcpp::ok()) rclcpp::init(0, nullptr);
+  }
 
   ContactForceTest() {
     model_ = std::make_shared<PinocchioInterface>(kestrelFile("robot.urdf"));
@@ -107,12 +106,12 @@ class ContactForceTest : public ::testing::Test {
     node_ = std::make_shared<rclcpp::Node>("test");
     node_->set_parameter(rclcpp::Parameter("use_sim_time", true));
     clock_pub_ = node_->create_publisher<rosgraph_msgs::msg::Clock>("/clock", 10);
-    setTime(kStartTime);
+    rosgraph_msgs::msg::Clock msg;  // the node clock (simulation time) at kStartTime
+    msg.clock.sec = static_cast<int32_t>(kStartTime);
+    clock_pub_->publish(msg);
 
     qpos_ = vector_t::Zero(model_->Nq());
-    qpos_.head<3>() = info_->base_init_pos;
-    qpos_.segment<4>(3) = info_->base_init_quat;
-    qpos_.tail(model_->Nq() - 7) = info_->joints_init_pos;
+    qpos_ << info_->base_init_pos, info_->base_init_quat, info_->joints_init_pos;
     qvel_ = vector_t::Zero(model_->Nv());
     model_->updateRobotState(qpos_, qvel_);
     for (const auto& foot : info_->foot_name) {
@@ -121,35 +120,21 @@ class ContactForceTest : public ::testing::Test {
     base_pos_ = model_->getFramePose(info_->base_name).translation();
   }
 
-  /// Sets the node clock (simulation time) to `seconds`.
-  void setTime(double seconds) {
-    rosgraph_msgs::msg::Clock msg;
-    const auto ns = static_cast<int64_t>(std::llround(seconds * 1e9));
-    msg.clock.sec = static_cast<int32_t>(ns / 1000000000);
-    msg.clock.nanosec = static_cast<uint32_t>(ns % 1000000000);
-    clock_pub_->publish(msg);
-  }
-
-  std::shared_ptr<ContactForceOptimization> makeOptimizer(const std::string& params) const {
+  std::shared_ptr<ContactForceOptimization> makeOptimizer(
+      const std::string& params = kestrelFile("params.info")) const {
     auto optimizer = std::make_shared<ContactForceOptimization>(node_, info_, model_);
     const CaptureStream quiet(std::cerr);  // the bundled file lists only the diagonal: a warning
     optimizer->loadParamsSetting(params, false);
     return optimizer;
   }
-  std::shared_ptr<ContactForceOptimization> makeOptimizer() const {
-    return makeOptimizer(kestrelFile("params.info"));
-  }
 
-  /// Constant references over `duration` from now: the base at `base_pos` with zero roll, pitch
-  /// and yaw, each foot at its standing position.
-  std::shared_ptr<TrajectoriesBuffer> standingReferences(double duration) const {
-    return references(duration, base_pos_, vector3_t::Zero());
-  }
-  std::shared_ptr<TrajectoriesBuffer> references(double duration, const vector3_t& base_pos,
-                                                 const vector3_t& rpy) const {
+  /// Constant references over `duration` from now: the base at `base_pos` (default: standing)
+  /// with roll-pitch-yaw `rpy`, each foot at its standing position.
+  std::shared_ptr<TrajectoriesBuffer> references(double duration,
+                                                 const vector3_t& rpy = vector3_t::Zero()) const {
     const double t0 = node_->now().seconds();
     auto refs = std::make_shared<TrajectoriesBuffer>();
-    refs->set_base_pos_traj(constantTrajectory(base_pos, t0, duration));
+    refs->set_base_pos_traj(constantTrajectory(base_pos_, t0, duration));
     refs->set_base_rpy_traj(constantTrajectory(rpy, t0, duration));
     std::map<std::string, TrajectoryPtr> feet;
     for (const auto& [name, pos] : foot_pos_) feet[name] = constantTrajectory(pos, t0, duration);
@@ -174,6 +159,7 @@ class ContactForceTest : public ::testing::Test {
   }
 
   double weight() const { return model_->total_mass() * 9.81; }
+  matrix3_t centroidalInertia() const { return model_->getData().Ig.inertia(); }
 
   std::shared_ptr<PinocchioInterface> model_;
   std::shared_ptr<ModelInfo> info_;
@@ -184,5 +170,4 @@ class ContactForceTest : public ::testing::Test {
   std::map<std::string, vector3_t> foot_pos_;
 };
 
-}  // namespace test
-}  // namespace velmora
+}  // namespace velmora::test

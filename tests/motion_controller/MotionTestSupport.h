@@ -3,12 +3,13 @@
 // Shared set-up of the motion controller tests: the bundled robot, inputs that let the whole
 // chain run (standing state, an all-stance schedule, references holding the standing pose),
 // parameter files written on the fly, a subscriber on the command topic with its own executor
-// thread, and helpers to count threads and parse log lines.
+// thread, a host thread pushing the state, and helpers to count threads and log lines.
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -16,11 +17,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
@@ -66,25 +65,10 @@ inline std::string paramsWith(const std::vector<std::pair<std::string, std::stri
     }
     if (!written) out << line << "\n";
   }
-  for (size_t i = 0; i < replacements.size(); ++i) {
-    EXPECT_TRUE(replaced[i]) << "no line '" << replacements[i].first
-                             << "' in the bundled parameter file";
-  }
+  EXPECT_EQ(static_cast<size_t>(std::count(replaced.begin(), replaced.end(), true)),
+            replacements.size());
   const std::string path = uniqueTempPath("motion_params_" + tag);
   std::ofstream(path) << out.str();
-  return path;
-}
-
-/// The bundled parameter file with the line of `key` replaced by "key value".
-inline std::string paramsWith(const std::string& key, const std::string& value,
-                              const std::string& tag) {
-  return paramsWith({{key, value}}, tag);
-}
-
-/// Writes `text` to a temporary file and returns its path.
-inline std::string writeTempFile(const std::string& text, const std::string& tag) {
-  const std::string path = uniqueTempPath("motion_" + tag);
-  std::ofstream(path) << text;
   return path;
 }
 
@@ -111,19 +95,16 @@ inline bool eventually(const std::function<bool()>& condition,
   return true;
 }
 
-/// Lines of `text` that match `pattern` (whole-line search).
-inline std::vector<std::smatch> matchingLines(const std::string& text, const std::regex& pattern,
-                                              std::vector<std::string>& storage) {
-  storage.clear();
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) storage.push_back(line);
-  std::vector<std::smatch> matches;
-  for (const auto& stored : storage) {
-    std::smatch match;
-    if (std::regex_search(stored, match, pattern)) matches.push_back(match);
+/// Number of lines of `log` at `severity` ("WARN", "INFO", ...) that contain `text`.
+inline size_t countLines(const std::string& log, const std::string& severity,
+                         const std::string& text) {
+  std::istringstream in(log);
+  size_t count = 0;
+  for (std::string line; std::getline(in, line);) {
+    count += line.find("[" + severity + "]") != std::string::npos &&
+             line.find(text) != std::string::npos;
   }
-  return matches;
+  return count;
 }
 
 /// Subscribes to `topic` (sensor-data profile) on a node of its own and spins it on a thread.
@@ -133,10 +114,8 @@ class CommandListener {
       : node_(std::make_shared<rclcpp::Node>(node_name)) {
     subscription_ = node_->create_subscription<ActuatorCmds>(
         topic, rclcpp::SensorDataQoS(), [this](const ActuatorCmds& message) {
-          const auto now = std::chrono::steady_clock::now();
           std::lock_guard<std::mutex> lock(mutex_);
           messages_.push_back(message);
-          arrivals_.push_back(now);
         });
     executor_.add_node(node_);
     spinner_ = std::thread([this] { executor_.spin(); });
@@ -145,25 +124,14 @@ class CommandListener {
     executor_.cancel();
     spinner_.join();
   }
-  CommandListener(const CommandListener&) = delete;
-  CommandListener& operator=(const CommandListener&) = delete;
 
-  size_t count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return messages_.size();
-  }
   std::vector<ActuatorCmds> messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;
   }
-  std::vector<std::chrono::steady_clock::time_point> arrivals() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return arrivals_;
-  }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
-    arrivals_.clear();
   }
 
  private:
@@ -172,23 +140,20 @@ class CommandListener {
   rclcpp::executors::SingleThreadedExecutor executor_;
   mutable std::mutex mutex_;
   std::vector<ActuatorCmds> messages_;
-  std::vector<std::chrono::steady_clock::time_point> arrivals_;
   std::thread spinner_;
 };
 
 /// Pushes a state into a controller every millisecond from a thread of its own, as a host does
 /// (the publication loop treats a state older than its timeout as stale). `pause()` stops the
-/// pushes until `resume()`; lastPushSeconds() is the node time just before the latest push.
+/// pushes until `resume()`.
 class StatePusher {
  public:
-  StatePusher(MotionController& controller, std::shared_ptr<rclcpp::Node> node,
-              std::function<std::shared_ptr<vector_t>()> qpos,
+  StatePusher(MotionController& controller, std::function<std::shared_ptr<vector_t>()> qpos,
               std::function<std::shared_ptr<vector_t>()> qvel)
-      : thread_([this, &controller, node, qpos, qvel] {
+      : thread_([this, &controller, qpos, qvel] {
           auto next = std::chrono::steady_clock::now();
           while (!stop_.load()) {
             if (!paused_.load()) {
-              last_push_s_.store(node->now().seconds());
               controller.update_current_state(qpos(), qvel());
             }
             next += 1ms;
@@ -199,8 +164,6 @@ class StatePusher {
     stop_ = true;
     thread_.join();
   }
-  StatePusher(const StatePusher&) = delete;
-  StatePusher& operator=(const StatePusher&) = delete;
 
   /// Stops pushing; returns once no push is under way any more.
   void pause() {
@@ -208,12 +171,10 @@ class StatePusher {
     std::this_thread::sleep_for(5ms);
   }
   void resume() { paused_ = false; }
-  double lastPushSeconds() const { return last_push_s_.load(); }
 
  private:
   std::atomic<bool> stop_{false};
   std::atomic<bool> paused_{false};
-  std::atomic<double> last_push_s_{0.0};
   std::thread thread_;
 };
 
@@ -271,12 +232,6 @@ class MotionTest : public ::testing::Test {
     }
     refs->set_foot_pos_traj(feet);
     return refs;
-  }
-
-  /// A host pushing the standing state every millisecond.
-  std::unique_ptr<StatePusher> pushStandingState(MotionController& controller) const {
-    return std::make_unique<StatePusher>(
-        controller, node, [this] { return standingQpos(); }, [this] { return zeroQvel(); });
   }
 
   /// Pushes state, schedule and references so that the whole chain runs.

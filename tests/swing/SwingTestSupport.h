@@ -1,16 +1,17 @@
 #pragma once
 
-// Shared setup of the swing-optimisation tests: the bundled robot, a node whose clock the test
-// drives through simulation time, reference sets and a capture of standard output.
+// Shared set-up of the swing-optimisation tests: the bundled robot, a node whose clock the test
+// drives through simulation time, reference sets, a capture of standard output, and MuJoCo as
+// the independent reference for the robot's joint-space dynamics.
+
+#include <mujoco/mujoco.h>
 
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,70 +21,12 @@
 
 #include "BundledRobot.h"
 #include "common/TrajectoriesBuffer.h"
+#include "control/SwingOptimization.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
 #include "description/ModelInfoLoader.h"
-#include "pinocchio/Orientation.h"
 #include "pinocchio/PinocchioInterface.h"
 
 namespace velmora::test {
-
-/// Effort limit of every revolute joint of a URDF, read straight from the file's text.
-inline std::map<std::string, double> urdfEffortLimits(const std::string& urdf_path) {
-  std::ifstream file(urdf_path);
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string urdf = text.str();
-  const std::regex joint_re(
-      R"re(<joint\s+name="([^"]+)"\s+type="revolute">[\s\S]*?effort="([^"]+)")re");
-  std::map<std::string, double> limits;
-  for (auto it = std::sregex_iterator(urdf.begin(), urdf.end(), joint_re);
-       it != std::sregex_iterator(); ++it) {
-    limits[(*it)[1]] = std::stod((*it)[2]);
-  }
-  return limits;
-}
-
-/// A copy of the bundled URDF in the temporary directory whose revolute joints have distinct
-/// effort limits (20, 21.5, 23, ... N m in file order), so that a bound paired with the wrong
-/// joint shows. Returns its path.
-inline std::string kestrelUrdfWithDistinctEfforts() {
-  std::ifstream file(kestrelFile("robot.urdf"));
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string urdf = text.str();
-  const std::regex effort_re(R"re(effort="[^"]+")re");
-  std::string out;
-  auto last = urdf.cbegin();
-  int count = 0;
-  for (auto it = std::sregex_iterator(urdf.begin(), urdf.end(), effort_re);
-       it != std::sregex_iterator(); ++it, ++count) {
-    out.append(last, urdf.cbegin() + it->position());
-    out += "effort=\"" + std::to_string(20.0 + 1.5 * count) + "\"";
-    last = urdf.cbegin() + it->position() + it->length();
-  }
-  out.append(last, urdf.cend());
-  const std::string path = ::testing::TempDir() + "kestrel_distinct_efforts.urdf";
-  std::ofstream(path) << out;
-  return path;
-}
-
-/// Drives a node's clock through "/clock" simulation time.
-class SimClock {
- public:
-  explicit SimClock(const std::shared_ptr<rclcpp::Node>& node) {
-    node->set_parameter(rclcpp::Parameter("use_sim_time", true));
-    publisher_ = node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
-  }
-  /// Sets the time to `t_s` seconds (rounded to whole nanoseconds).
-  void set(double t_s) {
-    rosgraph_msgs::msg::Clock msg;
-    msg.clock = rclcpp::Time(static_cast<int64_t>(std::llround(t_s * 1e9)), RCL_ROS_TIME);
-    publisher_->publish(msg);
-  }
-
- private:
-  rclcpp::Publisher<rosgraph_msgs::msg::Clock>::SharedPtr publisher_;
-};
 
 /// Replaces std::cout's buffer while alive.
 class CoutCapture {
@@ -97,20 +40,68 @@ class CoutCapture {
   std::streambuf* previous_;
 };
 
+/// MuJoCo's view of the bundled robot with the base held: the actuated-joint block of the mass
+/// matrix and the joint rows of the bias forces. MuJoCo's free joint takes the orientation as
+/// w, x, y, z, the linear velocity in world axes and the angular velocity in base axes.
+class MujocoJointDynamics {
+ public:
+  explicit MujocoJointDynamics(const std::string& urdf_path) {
+    char error[1000] = "";
+    model_.reset(mj_loadXML(urdf_path.c_str(), nullptr, error, sizeof(error)));
+    if (!model_ || model_->jnt_type[0] != mjJNT_FREE) {
+      throw std::runtime_error("MuJoCo cannot load a floating robot from " + urdf_path + error);
+    }
+    data_.reset(mj_makeData(model_.get()));
+  }
+
+  /// Evaluates the dynamics at base pose (`base_pos`, `orientation` base to world), base
+  /// velocity (`lin_vel`, `ang_vel`, world axes) and joint state (`q`, `v`).
+  void setState(const vector3_t& base_pos, const Eigen::Quaterniond& orientation,
+                const vector3_t& lin_vel, const vector3_t& ang_vel, const vector_t& q,
+                const vector_t& v) {
+    const int nv = model_->nv, nj = nv - 6;
+    mj_resetData(model_.get(), data_.get());
+    Eigen::Map<vector_t> qpos(data_->qpos, model_->nq), qvel(data_->qvel, nv);
+    qpos << base_pos, orientation.w(), orientation.x(), orientation.y(), orientation.z(), q;
+    const matrix3_t R = orientation.toRotationMatrix();
+    qvel << lin_vel, R.transpose() * ang_vel, v;
+    mj_forward(model_.get(), data_.get());
+    Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> dense(nv, nv);
+    mj_fullM(model_.get(), dense.data(), data_->qM);
+    mass_ = dense;
+    // MuJoCo's bias holds the base origin at zero world acceleration; the free-flyer convention
+    // holds the spatial acceleration at zero, where the origin accelerates by R (w_b x v_b).
+    const vector3_t origin_acc = R * ((R.transpose() * ang_vel).cross(R.transpose() * lin_vel));
+    bias_ = Eigen::Map<const vector_t>(data_->qfrc_bias, nv).tail(nj) +
+            mass_.bottomLeftCorner(nj, 3) * origin_acc;
+  }
+
+  /// Actuated-joint block of the joint-space inertia matrix [kg m^2].
+  matrix_t jointMass() const { return mass_.bottomRightCorner(model_->nv - 6, model_->nv - 6); }
+  /// Joint rows of the bias forces at zero spatial base acceleration [N m].
+  const vector_t& jointBias() const { return bias_; }
+
+ private:
+  struct ModelDeleter {
+    void operator()(mjModel* m) const { mj_deleteModel(m); }
+  };
+  struct DataDeleter {
+    void operator()(mjData* d) const { mj_deleteData(d); }
+  };
+  std::unique_ptr<mjModel, ModelDeleter> model_;
+  std::unique_ptr<mjData, DataDeleter> data_;
+  matrix_t mass_;
+  vector_t bias_;
+};
+
 using TrajectoryPtr = std::shared_ptr<CubicSplineTrajectory>;
 
 inline TrajectoryPtr constantTrajectory(const vector_t& value, double t0, double t1) {
   return std::make_shared<CubicSplineTrajectory>(CubicSplineTrajectory::constant(value, t0, t1));
 }
 
-inline TrajectoryPtr rampTrajectory(const vector_t& start, const vector_t& rate, double t0,
-                                    double t1) {
-  return std::make_shared<CubicSplineTrajectory>(
-      CubicSplineTrajectory::linearRamp(start, start + rate * (t1 - t0), t0, t1));
-}
-
 /// q(t) = q0 + v0 s + a s^2 / 2 with s = t - t0, exactly (a cubic Hermite segment reproduces
-/// every quadratic).
+/// every quadratic; a = 0 gives a ramp).
 inline TrajectoryPtr parabolaTrajectory(const vector_t& q0, const vector_t& v0, const vector_t& a,
                                         double t0, double t1) {
   const double T = t1 - t0;
@@ -133,48 +124,40 @@ inline std::shared_ptr<TrajectoriesBuffer> makeReferences(TrajectoryPtr base_pos
 class KestrelSwingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!rclcpp::ok()) {
-      rclcpp::init(0, nullptr);
-    }
+    if (!rclcpp::ok()) rclcpp::init(0, nullptr);
   }
 
   KestrelSwingTest()
       : node(std::make_shared<rclcpp::Node>("test")),
-        clock(node),
         model(kestrelFile("robot.urdf")),
         info(loadModelInfo(kestrelFile("description.info"), model)),
         nj(static_cast<Eigen::Index>(info.joints_name.size())) {
-    clock.set(t0);
+    node->set_parameter(rclcpp::Parameter("use_sim_time", true));
+    clock_ = node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
+    rosgraph_msgs::msg::Clock msg;  // the node's simulation time at t0
+    msg.clock.sec = static_cast<int32_t>(t0);
+    clock_->publish(msg);
   }
 
-  vector_t standingBasePos() const { return vector3_t(0.0, 0.0, 0.3); }
+  static vector_t standingBasePos() { return vector3_t(0.0, 0.0, 0.3); }
 
   /// References with the base standing still at `rpy` and the joints held at `joints`, over
   /// [t0, t0 + duration].
   std::shared_ptr<TrajectoriesBuffer> stationaryReferences(
-      const vector_t& joints, double duration, const vector3_t& rpy = vector3_t::Zero()) {
+      const vector_t& joints, double duration, const vector3_t& rpy = vector3_t::Zero()) const {
     return makeReferences(constantTrajectory(standingBasePos(), t0, t0 + duration),
                           constantTrajectory(rpy, t0, t0 + duration),
                           constantTrajectory(joints, t0, t0 + duration));
   }
 
-  /// References with the base standing still, level, over the joint trajectory's interval.
-  std::shared_ptr<TrajectoriesBuffer> standingBaseWith(const TrajectoryPtr& joints) const {
-    const double start = joints->startTime(), end = joints->endTime();
-    return makeReferences(constantTrajectory(standingBasePos(), start, end),
-                          constantTrajectory(vector3_t::Zero(), start, end), joints);
-  }
-
-  /// Full generalised state with the base at rest at the standing position, level.
-  std::pair<std::shared_ptr<vector_t>, std::shared_ptr<vector_t>> measuredState(
-      const vector_t& joint_pos, const vector_t& joint_vel) const {
+  /// Gives `swing` the full generalised state with the base at rest, standing, level.
+  void setJointState(SwingOptimization& swing, const vector_t& joint_pos,
+                     const vector_t& joint_vel) const {
     auto qpos = std::make_shared<vector_t>(vector_t::Zero(7 + nj));
     auto qvel = std::make_shared<vector_t>(vector_t::Zero(6 + nj));
-    qpos->head<3>() = standingBasePos();
-    (*qpos)(6) = 1.0;  // quaternion x, y, z, w
-    qpos->tail(nj) = joint_pos;
+    *qpos << standingBasePos(), 0.0, 0.0, 0.0, 1.0, joint_pos;  // quaternion x, y, z, w
     qvel->tail(nj) = joint_vel;
-    return {qpos, qvel};
+    swing.update_state(qpos, qvel);
   }
 
   /// A non-trivial joint configuration near the standing pose.
@@ -188,10 +171,12 @@ class KestrelSwingTest : public ::testing::Test {
 
   static constexpr double t0 = 100.0;  // simulation time at the start of each test [s]
   std::shared_ptr<rclcpp::Node> node;
-  SimClock clock;
   PinocchioInterface model;
   ModelInfo info;
   Eigen::Index nj;
+
+ private:
+  rclcpp::Publisher<rosgraph_msgs::msg::Clock>::SharedPtr clock_;
 };
 
 }  // namespace velmora::test

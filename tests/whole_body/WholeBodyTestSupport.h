@@ -1,12 +1,11 @@
 #pragma once
 
 // Shared set-up of the whole-body controller tests: the bundled robot, a node, a controller,
-// an independent model copy for reference computations, reference trajectories and parameter
-// files written on the fly.
+// an independent model copy at the same state for reference computations, reference
+// trajectories and parameter files written on the fly.
 
-#include <array>
-#include <cstdio>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -23,71 +22,70 @@
 #include "pinocchio/Orientation.h"
 #include "pinocchio/PinocchioInterface.h"
 
-namespace velmora::wbc_test {
-
-using test::kestrelFile;
+namespace velmora::test {
 
 /// Diagonal entries of the matrices and the scalars of a whole-body parameter file.
 struct ParamValues {
-  double base_weight = 100.0;
-  double swing_weight = 200.0;
-  double contact_force_weight = 0.01;
-  double friction = 0.5;
-  double wbc_dt = 0.002;
-  double swing_kp = 350.0;
-  double swing_kd = 37.0;
-  double base_kp = 100.0;
-  double base_kd = 20.0;
+  double base_weight = 100.0, swing_weight = 200.0, contact_force_weight = 0.01;
+  double friction = 0.5, wbc_dt = 0.002;
+  double swing_kp = 350.0, swing_kd = 37.0, base_kp = 100.0, base_kd = 20.0;
   bool with_wbc_dt = true;
+  double damping_kd = -1.0;  ///< written as safety.damping_kd when not negative
 };
-
-inline std::string diagonalNode(const std::string& name, int n, double value) {
-  std::ostringstream out;
-  out << name << "\n{\n";
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      out << "  (" << i << "," << j << ") " << (i == j ? value : 0.0) << "\n";
-    }
-  }
-  out << "}\n";
-  return out.str();
-}
 
 /// Writes an INFO parameter file with the given values and returns its path.
 inline std::string writeParams(const ParamValues& values, const std::string& tag) {
+  const auto diagonal = [](const std::string& name, int n, double value) {
+    std::ostringstream out;
+    out << name << "\n{\n";
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) out << "(" << i << "," << j << ") " << (i == j) * value << "\n";
+    }
+    return out.str() + "}\n";
+  };
   const std::string path = ::testing::TempDir() + "wbc_params_" + tag + ".info";
   std::ofstream file(path);
   file.precision(17);
   file << "friction_coefficient " << values.friction << "\n";
-  if (values.with_wbc_dt) {
-    file << "wbc_dt " << values.wbc_dt << "\n";
-  }
+  if (values.with_wbc_dt) file << "wbc_dt " << values.wbc_dt << "\n";
   file << "weights\n{\n"
-       << diagonalNode("floatingbase", 6, values.base_weight)
-       << diagonalNode("leg_swing", 3, values.swing_weight) << "contact_force "
+       << diagonal("floatingbase", 6, values.base_weight)
+       << diagonal("leg_swing", 3, values.swing_weight) << "contact_force "
        << values.contact_force_weight << "\n}\n";
   file << "feedback_gain\n{\n leg_swing\n {\n"
-       << diagonalNode("kp", 3, values.swing_kp) << diagonalNode("kd", 3, values.swing_kd)
+       << diagonal("kp", 3, values.swing_kp) << diagonal("kd", 3, values.swing_kd)
        << " }\n floatingbase\n {\n"
-       << diagonalNode("kp", 6, values.base_kp) << diagonalNode("kd", 6, values.base_kd)
-       << " }\n}\n";
+       << diagonal("kp", 6, values.base_kp) << diagonal("kd", 6, values.base_kd) << " }\n}\n";
+  if (values.damping_kd >= 0.0) file << "safety\n{\n damping_kd " << values.damping_kd << "\n}\n";
   return path;
 }
 
-/// A trajectory holding `value` for a long time around `now_s`.
-inline std::shared_ptr<CubicSplineTrajectory> constantTraj(const vector3_t& value, double now_s) {
+/// A trajectory holding `value` (any dimension) for a long time around `now_s`.
+inline std::shared_ptr<CubicSplineTrajectory> constantTraj(const vector_t& value, double now_s) {
   return std::make_shared<CubicSplineTrajectory>(
       CubicSplineTrajectory::constant(value, now_s - 100.0, now_s + 100.0));
 }
 
+/// A trajectory type of the host's making (the spline's evaluation is virtual) whose values and
+/// derivatives are NaN; the spline itself rejects non-finite knots.
+class NanTrajectory : public CubicSplineTrajectory {
+ public:
+  explicit NanTrajectory(double now_s)
+      : CubicSplineTrajectory({now_s - 100.0, now_s + 100.0},
+                              {vector_t::Zero(3), vector_t::Zero(3)}) {}
+  vector_t evaluate(scalar_t) const override { return nan(); }
+  vector_t derivative(scalar_t, int) const override { return nan(); }
+
+ private:
+  static vector_t nan() { return vector_t::Constant(3, std::numeric_limits<double>::quiet_NaN()); }
+};
+
 /// Foot trajectories keyed by frame name.
 using FootMap = std::map<std::string, std::shared_ptr<CubicSplineTrajectory>>;
 
-/// Initialises the ROS 2 context once per test program.
+/// A node, initialising the ROS 2 context once per test program.
 inline std::shared_ptr<rclcpp::Node> makeNode() {
-  if (!rclcpp::ok()) {
-    rclcpp::init(0, nullptr);
-  }
+  if (!rclcpp::ok()) rclcpp::init(0, nullptr);
   return std::make_shared<rclcpp::Node>("test");
 }
 
@@ -105,8 +103,10 @@ class Rig {
 
   int nv() const { return model->Nv(); }
   int nJ() const { return static_cast<int>(info->joints_name.size()); }
+  double now() const { return node->now().seconds(); }
+  double weight() const { return model->total_mass() * 9.81; }
 
-  /// The description's standing pose, with base position and roll-pitch-yaw as given.
+  /// The description's standing pose, with base roll-pitch-yaw and position offset as given.
   vector_t standingQpos(const vector3_t& rpy = vector3_t::Zero(),
                         const vector3_t& base_offset = vector3_t::Zero()) const {
     vector_t qpos(model->Nq());
@@ -121,8 +121,6 @@ class Rig {
     wbc->update_state(std::make_shared<vector_t>(qpos), std::make_shared<vector_t>(qvel));
     model->updateRobotState(qpos, qvel);
   }
-
-  double now() const { return node->now().seconds(); }
 
   /// A policy demanding the constant body acceleration `acc` (world axes, linear first).
   static std::shared_ptr<CtrlData> constantPolicy(const vector6_t& acc) {
@@ -147,6 +145,17 @@ class Rig {
     return refs;
   }
 
+  /// One cycle with contact mode `mode`, references `refs` (default: hold the present pose) and
+  /// the policy (default: no acceleration demanded).
+  std::shared_ptr<ActuatorCommands> cycle(size_t mode,
+                                          std::shared_ptr<const TrajectoriesBuffer> refs = {},
+                                          std::shared_ptr<CtrlData> policy = {}) {
+    wbc->update_mode(mode);
+    wbc->update_trajectory_reference(refs ? refs : holdReferences());
+    wbc->update_control_data(policy ? policy : constantPolicy(vector6_t::Zero()));
+    return wbc->optimize();
+  }
+
   /// Linear world-aligned Jacobian (3 x nv) of a frame from the test's model.
   matrix_t linearJacobian(const std::string& frame) const {
     matrix6x_t J = matrix6x_t::Zero(6, model->Nv());
@@ -169,4 +178,4 @@ class Rig {
   std::shared_ptr<WholeBodyController> wbc;
 };
 
-}  // namespace velmora::wbc_test
+}  // namespace velmora::test
