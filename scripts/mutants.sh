@@ -3,12 +3,14 @@
 # programs that exercise each fault, runs them and records which tests catch it. Developer tool.
 #
 # usage: scripts/mutants.sh [--tree DIR] [--build DIR] [--only ID[,ID...]] [--list FILE] [--out FILE]
-#                           [--check]
+#                           [--timeout SECONDS] [--check]
 #   --tree   source tree to mutate (default: the repository holding this script)
 #   --build  configured build directory of that tree (default: TREE/build)
 #   --only   run only these mutant ids (comma separated)
 #   --list   mutant list (default: scripts/mutants.txt next to this script)
 #   --out    result table, TSV (default: TREE/mutants.tsv)
+#   --timeout  limit of each test program run, a program still running then counts as killed
+#            (default 600)
 #   --check  only check that every mutant still applies (its text occurs once); no build
 #
 # List format: blocks separated by blank lines; '#' starts a comment line. Keys (one per line, value
@@ -35,8 +37,9 @@ only=""
 list="$script_dir/mutants.txt"
 out=""
 check_only=0
+run_timeout=600
 
-usage() { sed -n '4,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '4,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -45,12 +48,15 @@ while [ $# -gt 0 ]; do
     --only) only="${2:?--only needs ids}"; shift 2 ;;
     --list) list="${2:?--list needs a file}"; shift 2 ;;
     --out) out="${2:?--out needs a file}"; shift 2 ;;
+    --timeout) run_timeout="${2:?--timeout needs seconds}"; shift 2 ;;
     --check) check_only=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "mutants.sh: unknown argument '$1'" >&2; usage >&2; exit 2 ;;
   esac
 done
 build=${build:-$tree/build}
+[[ $run_timeout =~ ^[1-9][0-9]*$ ]] || {
+  echo "mutants.sh: --timeout needs a positive whole number of seconds, got '$run_timeout'" >&2; exit 2; }
 out=${out:-$tree/mutants.tsv}
 
 [ -f "$list" ] || { echo "mutants.sh: list '$list' not found" >&2; exit 2; }
@@ -142,7 +148,7 @@ run_programs() {
     exe=$(program_path "$p")
     if [ -z "$exe" ]; then echo "$p(not built)"; continue; fi
     log="$work/run-$p.log"
-    (cd "$build" && timeout 600 "$exe" --gtest_brief=1 > "$log" 2>&1)
+    (cd "$build" && timeout "$run_timeout" "$exe" --gtest_brief=1 > "$log" 2>&1)
     rc=$?
     names=$(sed -n 's/^\[  FAILED  \] \([A-Za-z_][A-Za-z0-9_/.]*\).*/\1/p' "$log" | sort -u)
     if [ -n "$names" ]; then
