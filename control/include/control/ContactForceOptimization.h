@@ -34,8 +34,6 @@
 
 namespace velmora {
 
-struct ContactForceOptimizationTestAccess;
-
 /// Model-predictive controller of the robot's body. Each `optimize()` solves an optimal-control
 /// QP over a horizon of `dt()` steps that spans the base reference trajectory: a single rigid
 /// body driven by the feet's contact forces, linearised at the reference and written in error
@@ -116,9 +114,6 @@ class ContactForceOptimization {
   scalar_t friction_coefficient() const { return mu_; }
 
  private:
-  // Tests reach the orientation error through this documented accessor only.
-  friend struct ContactForceOptimizationTestAccess;
-
   /// Dynamics A, B, b of stage k (k < N); refreshes Ig_.
   void step1(size_t k);
   /// Friction pyramid and normal-force rows C, D, lg, ug and masks of stage k (k < N only).

@@ -61,8 +61,10 @@ struct RunReport {
   bool optimisers_observed = true;
   scalar_t wall_s = 0.0;
   std::vector<FaultRecord> faults;  ///< injected faults and how often each acted
-  size_t safe_command_cycles =
-      0;  ///< damping commands applied (lockstep: publications that sent one)
+  /// Lockstep: publications in which the stale-command rule sent the damping command instead
+  /// of the controller's. Real time (the plant sees only messages): applied messages that are a
+  /// damping command, the rule's or the whole-body controller's own for rejected references.
+  size_t safe_command_cycles = 0;
   size_t optimiser_exceptions = 0;  ///< optimiser cycles that threw (lockstep)
   size_t non_finite_messages = 0;   ///< applied messages with a NaN or infinite value
 };
