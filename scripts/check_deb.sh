@@ -28,7 +28,7 @@ for package in libmujoco2.2.2 liburdfdom-model libstdc++6 libc6; do
   [[ "$depends" == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 recommends="$(field Recommends)"
-for package in libeigen3-dev libboost-dev liburdfdom-dev; do
+for package in libeigen3-dev libboost-dev liburdfdom-dev ffmpeg; do
   [[ "$recommends" == *"$package"* ]] || fail "Recommends lacks $package: $recommends"
 done
 
