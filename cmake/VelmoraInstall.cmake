@@ -53,7 +53,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "libeigen3-dev (>= 3.4), libboost-dev (>= 1.74), liburdfdom-dev, pkg-config, cmake (>= 3.16), g++,
-     ffmpeg")
+# To build against velmora; ffmpeg records velmora_sim's videos.
+string(CONCAT CPACK_DEBIAN_PACKAGE_RECOMMENDS
+       "libeigen3-dev (>= 3.4), libboost-dev (>= 1.74), liburdfdom-dev, pkg-config, cmake (>= 3.16), "
+       "g++, ffmpeg")
 include(CPack)
