@@ -23,8 +23,8 @@ status=0
 if ! command -v ffmpeg > /dev/null 2>&1; then
   echo "demo: warning: ffmpeg is not installed (Debian package ffmpeg): no video" >&2
   run "$@" || status=$?
-elif ! "$SIM" --help 2>&1 | grep -q -e '--video'; then
-  echo "demo: warning: this velmora_sim cannot record a video (no --video flag): no video" >&2
+elif ! reason="$("$SIM" --check-video 2>&1)"; then
+  echo "demo: warning: no video: $reason" >&2
   run "$@" || status=$?
 else
   run --video "$VIDEO" "$@" || status=$?
