@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/FaultInjector.h"
+#include "sim/TerrainSpec.h"
 
 namespace velmora {
 namespace sim {
@@ -26,6 +27,8 @@ struct SimOptions {
   double vy = 0.0;                 ///< [m/s]
   double yaw_rate = 0.0;           ///< [rad/s]
   double duration_s = 10.0;
+  std::string gait;     ///< gait of the run, a name of the gait table; empty: the scenario's
+  TerrainSpec terrain;  ///< the simulated ground (flat by default)
   bool lockstep = false;
   std::string robot_urdf;
   std::string robot_description;
