@@ -20,6 +20,34 @@ constexpr double kFollowAzimuthOffset = 45.0;
 constexpr float kTrunkColour[4] = {0.93f, 0.47f, 0.12f, 1.0f};
 constexpr float kLegColour[4] = {0.22f, 0.24f, 0.28f, 1.0f};
 
+/// A software renderer spends most of a frame on pixels, and a textured plane and a skybox are
+/// its dearest ones. So the checkered floor is drawn as tiles around the trunk that fade into
+/// the haze of the horizon, and in video frames the sky is painted into the background pixels
+/// after read-back (measured at 960x540: 26 -> 16 ms of CPU a frame).
+constexpr float kLightTileColour[4] = {0.82f, 0.84f, 0.86f, 1.0f};
+constexpr float kDarkTileColour[4] = {0.55f, 0.58f, 0.62f, 1.0f};
+constexpr double kTileSize = 1.0;        ///< edge of a tile [m]
+constexpr int kTileRange = 8;            ///< tiles drawn on each side of the trunk
+constexpr double kTileThickness = 1e-3;  ///< [m], the top face on the floor plane
+constexpr double kHazeStart = 4.0;       ///< distance from the camera where the haze begins [m]
+constexpr double kHazeEnd = 9.0;         ///< distance beyond which only haze is seen [m]
+constexpr int kHiddenGroup = 5;          ///< geom group of the floor plane replaced by tiles
+/// Sky colours at the top of the picture and at the horizon (the haze colour).
+constexpr float kSkyTop[3] = {0.55f, 0.70f, 0.88f};
+constexpr float kHaze[3] = {0.86f, 0.90f, 0.95f};
+
+/// The first plane of the world body drawn with a textured material, or -1.
+int texturedFloorGeom(const mjModel& model) {
+  for (int g = 0; g < model.ngeom; ++g) {
+    const int material = model.geom_matid[g];
+    if (model.geom_bodyid[g] == 0 && model.geom_type[g] == mjGEOM_PLANE && material >= 0 &&
+        model.mat_texid[material] >= 0) {
+      return g;
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
 CameraView cameraViewOf(const std::string& name) {
@@ -50,6 +78,8 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
     const float* colour = model_->geom_bodyid[g] == trunk_body_ ? kTrunkColour : kLegColour;
     for (int k = 0; k < 4; ++k) model_->geom_rgba[4 * g + k] = colour[k];
   }
+  floor_geom_ = texturedFloorGeom(*model_);
+  if (floor_geom_ >= 0) model_->geom_group[floor_geom_] = kHiddenGroup;
   model_->vis.global.offwidth = settings.width;
   model_->vis.global.offheight = settings.height;
   model_->vis.quality.offsamples = 0;  // multisampling triples the cost of a software renderer
@@ -61,7 +91,12 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   model_->vis.map.force = 0.01f;         // contact force arrows, scaled by the mean body mass
   model_->vis.scale.forcewidth = 0.15f;  // arrow width relative to the mean body size
 
+  model_->vis.map.fogstart = static_cast<float>(kHazeStart / model_->stat.extent);
+  model_->vis.map.fogend = static_cast<float>(kHazeEnd / model_->stat.extent);
+  for (int k = 0; k < 3; ++k) model_->vis.rgba.fog[k] = kHaze[k];
+
   mjv_defaultOption(&option_);
+  option_.geomgroup[kHiddenGroup] = 0;
   option_.flags[mjVIS_CONTACTFORCE] = settings.show_forces ? 1 : 0;
   mjv_defaultCamera(&camera_);
   camera_.type = mjCAMERA_FREE;
@@ -69,6 +104,7 @@ FrameRenderer::FrameRenderer(const mjModel& model, const FrameSettings& settings
   mjv_defaultScene(&scene_);
   mjv_makeScene(model_, &scene_, 2000);
   scene_.flags[mjRND_SHADOW] = 0;  // a shadow pass doubles the cost of a software renderer
+  scene_.flags[mjRND_FOG] = 1;
   mjr_defaultContext(&context_);
   mjr_makeContext(model_, &context_, mjFONTSCALE_150);
 }
@@ -95,6 +131,35 @@ void FrameRenderer::update(const PlantSnapshot& snapshot, mjvCamera& camera) {
   mj_forward(model_, data_);  // poses, contacts and contact forces of this state
   for (int k = 0; k < 3; ++k) camera.lookat[k] = data_->xpos[3 * trunk_body_ + k];
   mjv_updateScene(model_, data_, &option_, nullptr, &camera, mjCAT_ALL, &scene_);
+  addFloorTiles();
+}
+
+void FrameRenderer::addFloorTiles() {
+  if (floor_geom_ < 0) return;
+  // Tiles lie in the floor plane's frame, on the grid of its origin, around the trunk.
+  const mjtNum* plane_pos = data_->geom_xpos + 3 * floor_geom_;
+  const mjtNum* plane_rot = data_->geom_xmat + 9 * floor_geom_;
+  mjtNum trunk_offset[3], trunk_in_plane[3];
+  mju_sub3(trunk_offset, data_->xpos + 3 * trunk_body_, plane_pos);
+  mju_mulMatTVec(trunk_in_plane, plane_rot, trunk_offset, 3, 3);
+  const long centre_i = std::lround(trunk_in_plane[0] / kTileSize);
+  const long centre_j = std::lround(trunk_in_plane[1] / kTileSize);
+  const mjtNum size[3] = {kTileSize / 2, kTileSize / 2, kTileThickness / 2};
+  for (long i = centre_i - kTileRange; i < centre_i + kTileRange; ++i) {
+    for (long j = centre_j - kTileRange; j < centre_j + kTileRange; ++j) {
+      if (scene_.ngeom >= scene_.maxgeom) return;
+      const mjtNum centre_in_plane[3] = {(i + 0.5) * kTileSize, (j + 0.5) * kTileSize,
+                                         -kTileThickness / 2};
+      mjtNum centre[3];
+      mju_rotVecMat(centre, centre_in_plane, plane_rot);
+      mju_addTo3(centre, plane_pos);
+      mjvGeom* tile = scene_.geoms + scene_.ngeom++;
+      const bool dark = ((i + j) & 1) == 0;
+      mjv_initGeom(tile, mjGEOM_BOX, size, centre, plane_rot,
+                   dark ? kDarkTileColour : kLightTileColour);
+      tile->category = mjCAT_STATIC;
+    }
+  }
 }
 
 void FrameRenderer::draw(const PlantSnapshot& snapshot, const mjrRect& viewport) {
@@ -103,7 +168,7 @@ void FrameRenderer::draw(const PlantSnapshot& snapshot, const mjrRect& viewport)
   std::snprintf(values, sizeof(values), "%.2f s\n%+.2f m/s\n%+.2f m/s\n%+.2f rad/s\n%s",
                 snapshot.time_s, snapshot.command.vx, snapshot.command.vy,
                 snapshot.command.yaw_rate, snapshot.gait.c_str());
-  mjr_overlay(mjFONT_NORMAL, mjGRID_TOPLEFT, viewport,
+  mjr_overlay(mjFONT_NORMAL, mjGRID_BOTTOMLEFT, viewport,
               "time\ncommand vx\ncommand vy\nyaw rate\ngait", values, &context_);
 }
 
@@ -121,6 +186,7 @@ void FrameRenderer::drawOffscreen(const PlantSnapshot& snapshot) {
   mjv_updateCamera(model_, data_, &camera_, &scene_);
   const mjrRect viewport{0, 0, settings_.width, settings_.height};
   mjr_setBuffer(mjFB_OFFSCREEN, &context_);
+  scene_.flags[mjRND_SKYBOX] = 0;  // readPixels paints the sky
   draw(snapshot, viewport);
 }
 
@@ -128,12 +194,40 @@ void FrameRenderer::readPixels(std::vector<uint8_t>& rgb) {
   const mjrRect viewport{0, 0, settings_.width, settings_.height};
   rgb.resize(static_cast<size_t>(settings_.width) * static_cast<size_t>(settings_.height) * 3);
   mjr_readPixels(rgb.data(), nullptr, viewport, &context_);
+  paintSky(rgb);
+}
+
+void FrameRenderer::paintSky(std::vector<uint8_t>& rgb) const {
+  // Nothing in the scene is drawn pure black, so black pixels are background. In each column
+  // the sky shades from the top of the picture into the haze at the lowest background pixel
+  // (the horizon). Rows are stored bottom first.
+  const size_t width = static_cast<size_t>(settings_.width);
+  const size_t height = static_cast<size_t>(settings_.height);
+  const auto isBackground = [&rgb, width](size_t row_from_bottom, size_t column) {
+    const uint8_t* pixel = &rgb[3 * (row_from_bottom * width + column)];
+    return pixel[0] == 0 && pixel[1] == 0 && pixel[2] == 0;
+  };
+  for (size_t column = 0; column < width; ++column) {
+    size_t horizon = 0;  // rows from the bottom up to the lowest background pixel
+    while (horizon < height && !isBackground(horizon, column)) ++horizon;
+    if (horizon == height) continue;
+    const float sky_rows = static_cast<float>(height - horizon);
+    for (size_t row = horizon; row < height; ++row) {
+      if (!isBackground(row, column)) continue;
+      const float blend = static_cast<float>(height - row) / sky_rows;  // 1 at the horizon
+      uint8_t* pixel = &rgb[3 * (row * width + column)];
+      for (int k = 0; k < 3; ++k) {
+        pixel[k] = static_cast<uint8_t>(255.0f * (kSkyTop[k] + blend * (kHaze[k] - kSkyTop[k])));
+      }
+    }
+  }
 }
 
 void FrameRenderer::renderToWindow(const PlantSnapshot& snapshot, int width, int height,
                                    mjvCamera& camera) {
   update(snapshot, camera);
   mjr_setBuffer(mjFB_WINDOW, &context_);
+  scene_.flags[mjRND_SKYBOX] = 1;
   draw(snapshot, mjrRect{0, 0, width, height});
 }
 

@@ -33,7 +33,7 @@ struct FrameSettings {
 };
 
 /// MuJoCo's scene and GPU resources for one model, drawing PlantSnapshots with the time and the
-/// velocity command written in the top-left corner. Keeps its own copy of the model, so that the
+/// velocity command written in the bottom-left corner. Keeps its own copy of the model, so that the
 /// plant's model may be used elsewhere. Must be created, used and destroyed with the same OpenGL
 /// context current. Not thread-safe; not copyable.
 class FrameRenderer {
@@ -60,12 +60,17 @@ class FrameRenderer {
 
  private:
   void update(const PlantSnapshot& snapshot, mjvCamera& camera);
+  /// Paints the background pixels of a read-back frame with the sky.
+  void paintSky(std::vector<uint8_t>& rgb) const;
+  /// Adds the tiles of the checkered floor around the trunk to the scene.
+  void addFloorTiles();
   void draw(const PlantSnapshot& snapshot, const mjrRect& viewport);
 
   FrameSettings settings_;
   mjModel* model_ = nullptr;
   mjData* data_ = nullptr;
   int trunk_body_ = 0;
+  int floor_geom_ = -1;  ///< the floor plane drawn as tiles, -1 when there is none
   mjvScene scene_{};
   mjvOption option_{};
   mjvCamera camera_{};
