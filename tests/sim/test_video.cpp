@@ -160,7 +160,9 @@ TEST_P(TrunkInFrame, SitsInTheMiddleOfThePicture) {
   const std::vector<uint8_t> with_trunk = draw(plant.model()), without_trunk = draw(*hidden);
   mj_deleteModel(hidden);
   double sum_x = 0.0, sum_y = 0.0, count = 0.0;
+  size_t black = 0;  // background the sky should have covered
   for (size_t p = 0; p < with_trunk.size() / 3; ++p) {
+    black += with_trunk[3 * p] == 0 && with_trunk[3 * p + 1] == 0 && with_trunk[3 * p + 2] == 0;
     int difference = 0;
     for (size_t k = 3 * p; k < 3 * p + 3; ++k)
       difference += std::abs(with_trunk[k] - without_trunk[k]);
@@ -169,6 +171,7 @@ TEST_P(TrunkInFrame, SitsInTheMiddleOfThePicture) {
     sum_y += static_cast<double>(p / settings.width);
     count += 1.0;
   }
+  EXPECT_EQ(black, 0u) << "background pixels without sky";
   // The trunk covers a good part of the picture, centred within a tenth of its size.
   ASSERT_GT(count, 0.01 * settings.width * settings.height);
   EXPECT_NEAR(sum_x / count, settings.width / 2.0, 0.1 * settings.width);
