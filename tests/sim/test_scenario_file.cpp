@@ -73,12 +73,20 @@ TEST(ScenarioFile, EveryBundledScenarioReadsAndIsFoundByName) {
 }
 
 TEST(ScenarioTimeline, RampsFromWhereTheLastRampGotAndPushesForTheirDuration) {
+  using Type = ScenarioEvent::Type;
   std::vector<ScenarioEvent> events(4);
-  events[0] = {ScenarioEvent::Type::kCommand, 2.0, {1.0, 0.0, 0.4}, 1.0};
-  events[1] = {ScenarioEvent::Type::kGait, 2.2};
+  for (const auto& [k, type, at_s] :
+       std::vector<std::tuple<size_t, Type, double>>{{0, Type::kCommand, 2.0},
+                                                     {1, Type::kGait, 2.2},
+                                                     {2, Type::kCommand, 2.5},
+                                                     {3, Type::kPush, 3.0}}) {
+    events[k].type = type;
+    events[k].at_s = at_s;
+  }
+  events[0].command = {1.0, 0.0, 0.4};
+  events[0].ramp_s = 1.0;
   events[1].gait = "stand";
-  events[2] = {ScenarioEvent::Type::kCommand, 2.5, {0.0, 0.0, 0.0}, 0.5};
-  events[3] = {ScenarioEvent::Type::kPush, 3.0};
+  events[2].ramp_s = 0.5;
   events[3].force_n = vector3_t(0.0, 80.0, 0.0);
   events[3].duration_s = 0.1;
   const ScenarioTimeline timeline({0.2, 0.0, 0.0}, "trot", "", events);
@@ -102,13 +110,21 @@ class ScenarioPlantTest : public test::BundledRobotTest {
     plant_.applyCommand(test::uniformCommand(info_, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f));
     for (int k = 0; k < 50; ++k) plant_.step();
   }
-  /// Centre of mass of the whole robot [m, world] with the plant's current model.
-  vector3_t robotCom() const {
+  /// `what` of a copy of the plant's state brought up to date (mj_forward) with its model.
+  template <typename Query>
+  vector3_t forwarded(Query what) const {
     mjData* data = mj_copyData(nullptr, &plant_.model(), &plant_.data());
     mj_forward(&plant_.model(), data);
-    const vector3_t com = Eigen::Map<const vector3_t>(data->subtree_com);
+    const vector3_t value = what(*data);
     mj_deleteData(data);
-    return com;
+    return value;
+  }
+  /// Position [m, world] of `point` [m, trunk axes from the trunk origin] in data `d`.
+  vector3_t trunkPoint(const mjData& d, const vector3_t& point) const {
+    const int trunk = plant_.model().jnt_bodyid[0];
+    const Eigen::Quaterniond q(d.xquat[4 * trunk], d.xquat[4 * trunk + 1], d.xquat[4 * trunk + 2],
+                               d.xquat[4 * trunk + 3]);
+    return Eigen::Map<const vector3_t>(d.xpos + 3 * trunk) + q * point;
   }
   MujocoPlant plant_;
 };
@@ -117,12 +133,10 @@ TEST_F(ScenarioPlantTest, PushActsAtItsPointWithTheMomentAboutTheCentreOfMass) {
   const vector3_t force(30.0, -70.0, 10.0), point(0.2, 0.1, -0.05);
   plant_.setBasePush(force, point);
   plant_.step();
+  // The step's own positions: those of the state before it.
   const mjData& d = plant_.data();
   const int trunk = plant_.model().jnt_bodyid[0];
-  const Eigen::Quaterniond q(d.xquat[4 * trunk], d.xquat[4 * trunk + 1], d.xquat[4 * trunk + 2],
-                             d.xquat[4 * trunk + 3]);
-  const vector3_t r = Eigen::Map<const vector3_t>(d.xpos + 3 * trunk) + q * point -
-                      Eigen::Map<const vector3_t>(d.xipos + 3 * trunk);
+  const vector3_t r = trunkPoint(d, point) - Eigen::Map<const vector3_t>(d.xipos + 3 * trunk);
   EXPECT_TRUE(Eigen::Map<const vector3_t>(d.xfrc_applied + 6 * trunk).isApprox(force));
   EXPECT_TRUE(
       Eigen::Map<const vector3_t>(d.xfrc_applied + 6 * trunk + 3).isApprox(r.cross(force), 1e-9));
@@ -130,15 +144,15 @@ TEST_F(ScenarioPlantTest, PushActsAtItsPointWithTheMomentAboutTheCentreOfMass) {
 
 TEST_F(ScenarioPlantTest, PayloadAddsItsMassAtItsPointAndFrictionReachesTheContacts) {
   const double mass = mj_getTotalmass(&plant_.model());
-  const vector3_t com = robotCom(), point(0.1, -0.05, 0.08);
-  const mjData& d = plant_.data();
-  const int trunk = plant_.model().jnt_bodyid[0];
-  const Eigen::Quaterniond q(d.xquat[4 * trunk], d.xquat[4 * trunk + 1], d.xquat[4 * trunk + 2],
-                             d.xquat[4 * trunk + 3]);
-  const vector3_t point_world = Eigen::Map<const vector3_t>(d.xpos + 3 * trunk) + q * point;
+  const auto robot_com = [](const mjData& d) {
+    return vector3_t(d.subtree_com[0], d.subtree_com[1], d.subtree_com[2]);
+  };
+  const vector3_t com = forwarded(robot_com), point(0.1, -0.05, 0.08);
+  const vector3_t point_world = forwarded([&](const mjData& d) { return trunkPoint(d, point); });
   plant_.addPayload(3.0, point);
   EXPECT_NEAR(mj_getTotalmass(&plant_.model()), mass + 3.0, 1e-12);
-  EXPECT_TRUE(robotCom().isApprox((mass * com + 3.0 * point_world) / (mass + 3.0), 1e-12));
+  EXPECT_TRUE(
+      forwarded(robot_com).isApprox((mass * com + 3.0 * point_world) / (mass + 3.0), 1e-12));
   EXPECT_THROW(plant_.addPayload(-1.0, point), std::invalid_argument);
 
   plant_.setFloorFriction(0.3);
