@@ -75,7 +75,7 @@ mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
               "\n<light name=\"velmora_sun\" directional=\"true\" pos=\"0 0 5\" "
               "dir=\"-0.3 0.3 -1\" diffuse=\"0.6 0.6 0.6\" castshadow=\"true\"/>\n"
               "<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
-              "material=\"velmora_floor\" friction=\"0.8 0.005 0.0001\" priority=\"1\"/>\n");
+              "material=\"velmora_floor\" friction=\"1 0.005 0.0001\" priority=\"1\"/>\n");
   std::ofstream(mjcf.path) << text;
 
   mjModel* model = mj_loadXML(mjcf.path.c_str(), nullptr, error.data(), error.size());

@@ -17,7 +17,7 @@
 namespace velmora {
 namespace sim {
 
-/// A MuJoCo model of the robot on a flat floor (friction 0.8, which floor contacts use, time
+/// A MuJoCo model of the robot on a flat floor (friction 1, which floor contacts use, time
 /// step `timestep_s`).
 ///
 /// Until the first command is applied the robot is held in the initial standing pose of the

@@ -31,7 +31,7 @@ struct SimOptions {
   double duration_s = 10.0;
   std::string gait;           ///< gait of the run, a name of the gait table; empty: the scenario's
   TerrainSpec terrain;        ///< the simulated ground (flat by default)
-  double friction = 0.8;      ///< floor friction coefficient at the start
+  double friction = 1.0;      ///< floor friction coefficient at the start
   std::string command_cycle;  ///< "soak": the command follows soakCommandAt
   std::vector<ScenarioEvent> timeline;  ///< commands, gaits and disturbances, in time order
   ScenarioExpectations expect;          ///< what the run is checked against
