@@ -1,6 +1,7 @@
 #include "sim/ScenarioFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
