@@ -138,8 +138,8 @@ std::string simUsage() {
          "push_8_directions,\n"
          "  payload_3kg, ...), a path names your own; flags override the file's values; a run "
          "that misses\n"
-         "  the file's expect figures exits with 4 (a fall: 3); --vx, --vy or --yaw-rate drop its\n"
-         "  speed and drift figures\n"
+         "  the file's expect figures exits with 4 (a fall: 3); with --vx, --vy, --yaw-rate or\n"
+         "  --duration only its no_fall is checked\n"
          "viewer keys: arrows change the velocity command, space stops, G next gait, Esc ends\n";
 }
 
@@ -231,11 +231,12 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
     }
   }
   applyScenarioFile(scenario, robots_dir, options);
-  if (vx || vy || yaw_rate) {
-    // The file's speed and drift figures belong to its own command.
-    ScenarioExpectations& expect = options.expect;
-    expect.mean_vx = expect.mean_vy = expect.mean_yaw_rate = std::nullopt;
-    expect.max_drift_m = std::nullopt;
+  if (vx || vy || yaw_rate || duration) {
+    // The file's figures belong to its own command and duration; only no_fall still applies.
+    ScenarioExpectations expect;
+    expect.present = options.expect.present;
+    expect.no_fall = options.expect.no_fall;
+    options.expect = expect;
   }
   options.duration_s = duration.value_or(options.duration_s);
   options.vx = vx.value_or(options.vx);
