@@ -1,4 +1,4 @@
-# Installation: libraries and headers (cmake/VelmoraLibrary.cmake), the bundled robots under
+# Installation: libraries and headers (cmake/VelmoraLibrary.cmake), the bundled robots and scenarios under
 # share/velmora, the CMake package velmora (velmoraConfig.cmake, velmoraConfigVersion.cmake,
 # velmoraTargets.cmake), the pkg-config file velmora.pc and the Debian package (CPack).
 
@@ -8,9 +8,7 @@ set(VELMORA_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/velmora)
 set(VELMORA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/velmora)
 
 install(DIRECTORY ${VELMORA_ROBOTS_DIR}/ DESTINATION ${VELMORA_INSTALL_DATADIR}/robots)
-if(EXISTS ${PROJECT_SOURCE_DIR}/scenarios)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios/ DESTINATION ${VELMORA_INSTALL_DATADIR}/scenarios)
-endif()
+install(DIRECTORY ${VELMORA_SCENARIOS_DIR}/ DESTINATION ${VELMORA_INSTALL_DATADIR}/scenarios)
 
 install(EXPORT velmoraTargets NAMESPACE velmora:: DESTINATION ${VELMORA_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/velmoraConfig.cmake.in

@@ -36,7 +36,8 @@ for path in include/velmora/control/MotionController.h include/velmora/rclcpp/rc
             include/velmora/core/Version.h lib/cmake/velmora/velmoraConfig.cmake \
             lib/cmake/velmora/velmoraConfigVersion.cmake lib/pkgconfig/velmora.pc \
             share/velmora/robots/kestrel/robot.urdf share/velmora/robots/kestrel/description.info \
-            share/velmora/robots/kestrel/params.info bin/velmora_sim; do
+            share/velmora/robots/kestrel/params.info share/velmora/scenarios/walk.info \
+            share/velmora/scenarios/soak.info bin/velmora_sim; do
   [ -e "$prefix/$path" ] || fail "$path is not installed"
 done
 stray="$(find "$prefix/include" -mindepth 1 -maxdepth 1 ! -name velmora)"

@@ -1,5 +1,6 @@
 // velmora_sim: runs the controller on a simulated quadruped and reports how it went.
-// Exit codes: 0 the robot did not fall, 3 it fell, 2 bad flags or files, 1 another error.
+// Exit codes: 0 the robot did not fall (and met the scenario's expectations), 3 it fell, 4 it
+// missed an expectation of the scenario, 2 bad flags or files, 1 another error.
 // --check-video: 0 when videos can be recorded here, else 2 with the reason.
 
 #include <exception>
@@ -10,6 +11,7 @@
 
 #include "core/Version.h"
 #include "core/misc/DataDirectory.h"
+#include "sim/ExpectationCheck.h"
 #include "sim/ScenarioRunner.h"
 #include "sim/SimOptions.h"
 #include "sim/VideoSupport.h"
@@ -64,7 +66,13 @@ int main(int argc, char** argv) {
     std::cout << "report: " << options.out_dir << "/report.json\nlog:    " << options.out_dir
               << "/log.csv\nplot:   " << options.out_dir << "/plot.svg\npage:   " << options.out_dir
               << "/report.html" << std::endl;
-    return result.report.fell ? 3 : 0;
+    const std::vector<std::string> unmet =
+        unmetExpectations(options.expect, result.samples, result.report.fell);
+    for (const std::string& line : unmet) {
+      std::cout << "velmora_sim: expectation not met: " << line << std::endl;
+    }
+    if (result.report.fell) return 3;
+    return unmet.empty() ? 0 : 4;
   } catch (const UsageError& error) {
     std::cerr << error.what() << '\n' << simUsage();
     return 2;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -74,7 +75,7 @@ mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
               "\n<light name=\"velmora_sun\" directional=\"true\" pos=\"0 0 5\" "
               "dir=\"-0.3 0.3 -1\" diffuse=\"0.6 0.6 0.6\" castshadow=\"true\"/>\n"
               "<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
-              "material=\"velmora_floor\" friction=\"0.8 0.005 0.0001\"/>\n");
+              "material=\"velmora_floor\" friction=\"1 0.005 0.0001\" priority=\"1\"/>\n");
   std::ofstream(mjcf.path) << text;
 
   mjModel* model = mj_loadXML(mjcf.path.c_str(), nullptr, error.data(), error.size());
@@ -197,7 +198,50 @@ void MujocoPlant::applyCommand(const communication::msg::ActuatorCmds& command) 
   released_ = true;
 }
 
-void MujocoPlant::setBasePush(const vector3_t& force_world) { push_world_ = force_world; }
+void MujocoPlant::setBasePush(const vector3_t& force_world, const vector3_t& point_trunk) {
+  push_world_ = force_world;
+  push_point_ = point_trunk;
+}
+
+void MujocoPlant::addPayload(double mass_kg, const vector3_t& point_trunk) {
+  if (!(mass_kg > 0.0) || !std::isfinite(mass_kg) || !point_trunk.allFinite()) {
+    throw std::invalid_argument("MujocoPlant::addPayload: the mass must be positive and finite");
+  }
+  const int b = trunk_body_;
+  const double mass = model_->body_mass[b];
+  const Eigen::Map<vector3_t> com(model_->body_ipos + 3 * b);
+  Eigen::Map<Eigen::Vector4d> iquat(model_->body_iquat + 4 * b);
+  Eigen::Map<vector3_t> principal(model_->body_inertia + 3 * b);
+  // Inertia about the old centre of mass in trunk axes, then both masses about the new one.
+  const Eigen::Quaterniond axes(iquat(0), iquat(1), iquat(2), iquat(3));
+  const matrix3_t rotation = axes.normalized().toRotationMatrix();
+  matrix3_t inertia = rotation * principal.asDiagonal() * rotation.transpose();
+  const vector3_t new_com = (mass * com + mass_kg * point_trunk) / (mass + mass_kg);
+  const auto steiner = [](double m, const vector3_t& d) -> matrix3_t {
+    return m * (d.squaredNorm() * matrix3_t::Identity() - d * d.transpose());
+  };
+  inertia += steiner(mass, com - new_com) + steiner(mass_kg, point_trunk - new_com);
+  const Eigen::SelfAdjointEigenSolver<matrix3_t> solver(inertia);
+  matrix3_t new_axes = solver.eigenvectors();
+  if (new_axes.determinant() < 0.0) new_axes.col(2) *= -1.0;
+  const Eigen::Quaterniond new_quat(new_axes);
+  principal = solver.eigenvalues();
+  iquat << new_quat.w(), new_quat.x(), new_quat.y(), new_quat.z();
+  Eigen::Map<vector3_t>(model_->body_ipos + 3 * b) = new_com;
+  model_->body_mass[b] = mass + mass_kg;
+  // Constants derived from masses (subtree masses, inverse weights), computed on a scratch
+  // state: mj_setConst moves the state it is given to the reference pose.
+  mjData* scratch = mj_makeData(model_);
+  mj_setConst(model_, scratch);
+  mj_deleteData(scratch);
+}
+
+void MujocoPlant::setFloorFriction(double mu) {
+  if (!(mu > 0.0) || !std::isfinite(mu)) {
+    throw std::invalid_argument("MujocoPlant::setFloorFriction: the coefficient must be positive");
+  }
+  model_->geom_friction[3 * floor_geom_] = mu;
+}
 
 void MujocoPlant::step() {
   if (!released_) {
@@ -215,7 +259,20 @@ void MujocoPlant::step() {
         std::clamp(tau, -effort_limit_[j], effort_limit_[j]);
   }
   std::fill(data_->xfrc_applied, data_->xfrc_applied + 6 * model_->nbody, 0.0);
-  for (int k = 0; k < 3; ++k) data_->xfrc_applied[6 * trunk_body_ + k] = push_world_(k);
+  if (!push_world_.isZero(0.0)) {
+    // The force acts at the push point; xfrc_applied takes it at the centre of mass with the
+    // moment it makes about it. Positions of the current state, as the step computes them.
+    mj_kinematics(model_, data_);
+    const Eigen::Map<const vector3_t> origin(data_->xpos + 3 * trunk_body_);
+    const Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>> axes(data_->xmat +
+                                                                              9 * trunk_body_);
+    const Eigen::Map<const vector3_t> com(data_->xipos + 3 * trunk_body_);
+    const vector3_t torque = (origin + axes * push_point_ - com).cross(push_world_);
+    for (int k = 0; k < 3; ++k) {
+      data_->xfrc_applied[6 * trunk_body_ + k] = push_world_(k);
+      data_->xfrc_applied[6 * trunk_body_ + 3 + k] = torque(k);
+    }
+  }
   mj_step(model_, data_);
 }
 

@@ -42,14 +42,26 @@ bool isFallen(const RunSample& sample) {
          std::abs(sample.base_rpy(1)) > kFallAngle;
 }
 
-RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor) {
+RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor,
+                          std::optional<scalar_t> from_s) {
   if (samples.empty()) throw std::invalid_argument("summarizeMotion: no samples");
+  if (from_s && samples.back().time_s < *from_s) {
+    throw std::invalid_argument("summarizeMotion: no sample at or after the start of the figures");
+  }
   RunReport report;
   report.fell = body_touched_floor;
   const scalar_t t0 = samples.front().time_s;
   const scalar_t t1 = samples.back().time_s;
   report.duration_s = t1 - t0;
-  const scalar_t half = t0 + 0.5 * report.duration_s;
+  const scalar_t half = from_s ? *from_s : t0 + 0.5 * report.duration_s;
+  // The first sample of the figures of the whole run (drift, roll and pitch).
+  const RunSample* first = &samples.front();
+  for (const RunSample& s : samples) {
+    if (!from_s || s.time_s >= *from_s) {
+      first = &s;
+      break;
+    }
+  }
   const scalar_t settle = report.duration_s > kSettleTime ? t0 + kSettleTime : t0;
   size_t n_half = 0, n_settled = 0;
   scalar_t height_sq = 0.0;
@@ -58,6 +70,11 @@ RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touch
   for (size_t k = 0; k < samples.size(); ++k) {
     const RunSample& s = samples[k];
     report.fell = report.fell || isFallen(s);
+    if (s.time_s >= settle) {
+      height_sq += std::pow(s.base_pos(2) - s.height_ref, 2);
+      ++n_settled;
+    }
+    if (s.time_s < first->time_s) continue;
     report.max_abs_roll = std::max(report.max_abs_roll, std::abs(s.base_rpy(0)));
     report.max_abs_pitch = std::max(report.max_abs_pitch, std::abs(s.base_rpy(1)));
     if (s.time_s >= half) {
@@ -66,11 +83,7 @@ RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touch
       report.mean_yaw_rate += s.yaw_rate;
       ++n_half;
     }
-    if (s.time_s >= settle) {
-      height_sq += std::pow(s.base_pos(2) - s.height_ref, 2);
-      ++n_settled;
-    }
-    if (k > 0) {
+    if (&s > first) {
       const scalar_t dt = s.time_s - samples[k - 1].time_s;
       const scalar_t yaw = samples[k - 1].base_rpy(2);
       const vector3_t& c = samples[k - 1].command;
@@ -85,7 +98,7 @@ RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touch
   }
   if (n_settled > 0)
     report.height_error_rms = std::sqrt(height_sq / static_cast<scalar_t>(n_settled));
-  const vector3_t moved = samples.back().base_pos - samples.front().base_pos;
+  const vector3_t moved = samples.back().base_pos - first->base_pos;
   report.drift_m = std::hypot(moved(0) - commanded(0), moved(1) - commanded(1));
   return report;
 }

@@ -30,6 +30,7 @@
 #include "sim/PlotWriter.h"
 #include "sim/ReportPage.h"
 #include "sim/RunVisuals.h"
+#include "sim/ScenarioTimeline.h"
 
 namespace velmora {
 namespace sim {
@@ -40,9 +41,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double kPlantTimestep = 0.001;
 constexpr double kPlannerPeriod = 0.01;
 constexpr double kSamplePeriod = 0.01;
-constexpr double kPushStart = 5.0;
-constexpr double kPushDuration = 0.1;
-constexpr double kPushForce = 50.0;
 /// Optimiser exceptions printed in a run (the rest are only counted).
 constexpr size_t kReportedExceptions = 5;
 /// Value of a figure the run cannot measure (written as null).
@@ -82,25 +80,18 @@ builtin_interfaces::msg::Time toStamp(double t) {
   return stamp;
 }
 
-/// Name of the scenario's gait (see gaitNames()).
-std::string gaitNameOf(const SimOptions& options) {
-  return options.scenario == "stand" ? "stand" : "trot";
+/// The run's command, gait and disturbances over time (a trot when options name no gait).
+ScenarioTimeline timelineOf(const SimOptions& options) {
+  return ScenarioTimeline(VelocityCommand{options.vx, options.vy, options.yaw_rate},
+                          options.gait.empty() ? "trot" : options.gait, options.command_cycle,
+                          options.timeline);
 }
 
-Gait gaitOf(const SimOptions& options) { return gaitNamed(gaitNameOf(options)); }
-
-/// The velocity command of the run at simulation (or node) time `t`.
-VelocityCommand commandOf(const SimOptions& options, double t) {
-  if (options.scenario == "soak") {
-    const std::array<double, 3> c = soakCommandAt(t);
-    return VelocityCommand{c[0], c[1], c[2]};
-  }
-  return VelocityCommand{options.vx, options.vy, options.yaw_rate};
-}
-
-vector3_t pushAt(const SimOptions& options, double t) {
-  const bool on = options.scenario == "push" && t >= kPushStart && t < kPushStart + kPushDuration;
-  return on ? vector3_t(0.0, kPushForce, 0.0) : vector3_t::Zero();
+/// Applies the timeline's push and plant events at simulation time `t`, before the step.
+void disturbPlant(ScenarioTimeline& timeline, double t, MujocoPlant& plant) {
+  const TrunkPush push = timeline.pushAt(t);
+  plant.setBasePush(push.force_n, push.point_m);
+  timeline.applyPlantEvents(t, plant);
 }
 
 /// Records samples, detects falls and prints progress; shared by both modes.
@@ -260,11 +251,14 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                      "': " + error.what());
   }
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  plant.setFloorFriction(options.friction);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  VelocityCommand command = commandOf(options, 0.0);
-  planner.setCommand(gaitOf(options), command);
+  ScenarioTimeline timeline = timelineOf(options);
+  VelocityCommand command = timeline.commandAt(0.0);
+  std::string gait_name = timeline.gaitAt(0.0);
+  planner.setCommand(gaitNamed(gait_name), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
-  RunVisuals visuals(options, plant, true, command, gaitNameOf(options));
+  RunVisuals visuals(options, plant, true, command, gait_name);
   FaultInjector faults(options.faults, options.fault_seed);
   CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
@@ -302,11 +296,13 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     const vector_t plant_qpos = plant.controllerQpos();
     const vector_t plant_qvel = plant.controllerQvel();
     if (step % planner_steps == 0) {
-      const VelocityCommand wanted = commandOf(options, t);
+      const VelocityCommand wanted = timeline.commandAt(t);
+      const std::string& wanted_gait = timeline.gaitAt(t);
       if (wanted.vx != command.vx || wanted.vy != command.vy ||
-          wanted.yaw_rate != command.yaw_rate) {
+          wanted.yaw_rate != command.yaw_rate || wanted_gait != gait_name) {
         command = wanted;
-        planner.setCommand(gaitOf(options), command);
+        gait_name = wanted_gait;
+        planner.setCommand(gaitNamed(gait_name), command);
       }
       const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
       schedule = plan.mode_schedule;
@@ -386,9 +382,9 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                          wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
       break;
     }
-    visuals.afterStep(plant, command, gaitNameOf(options));
+    visuals.afterStep(plant, command, gait_name);
     if (step == total_steps) break;
-    plant.setBasePush(pushAt(options, t));
+    disturbPlant(timeline, t, plant);
     plant.step();
   }
   visuals.finish(progress, options.quiet);
@@ -409,10 +405,14 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   ensureRosContext();
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  plant.setFloorFriction(options.friction);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
-  VelocityCommand command = commandOf(options, 0.0);
-  std::string gait_name = gaitNameOf(options);
-  planner.setCommand(gaitOf(options), command);
+  // The host thread reads the command and gait (const queries); this thread applies the plant
+  // events.
+  ScenarioTimeline timeline = timelineOf(options);
+  VelocityCommand command = timeline.commandAt(0.0);
+  std::string gait_name = timeline.gaitAt(0.0);
+  planner.setCommand(gaitNamed(gait_name), command);
   // The video and the viewer; the viewer's keys replace the scenario's command.
   RunVisuals visuals(options, plant, false, command, gait_name);
 
@@ -474,8 +474,8 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
         const double now = node->now().seconds();
-        VelocityCommand wanted = commandOf(options, now - host_start);
-        std::string wanted_gait = gaitNameOf(options);
+        VelocityCommand wanted = timeline.commandAt(now - host_start);
+        std::string wanted_gait = timeline.gaitAt(now - host_start);
         if (const auto driven = visuals.driven()) {
           wanted = driven->command;
           wanted_gait = driven->gait;
@@ -565,7 +565,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       shown_gait = gait_name;
     }
     visuals.afterStep(plant, shown_command, shown_gait);
-    plant.setBasePush(pushAt(options, t));
+    disturbPlant(timeline, t, plant);
     plant.step();
   }
   visuals.finish(progress, options.quiet);

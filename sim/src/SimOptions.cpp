@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 
@@ -81,6 +81,34 @@ void checkVideoOutput(const std::string& path) {
   }
 }
 
+/// Fills `options` from the scenario file `scenario` names (bundled in the directory
+/// `scenarios` beside `robots_dir`, or a path); robot files given by flags stay.
+void applyScenarioFile(const std::string& scenario, const std::string& robots_dir,
+                       SimOptions& options) {
+  std::filesystem::path robots = std::filesystem::path(robots_dir).lexically_normal();
+  if (!robots.has_filename()) robots = robots.parent_path();
+  const std::string path =
+      scenarioFilePath(scenario, (robots.parent_path() / "scenarios").string());
+  const ScenarioFile file = readScenarioFile(path, robots_dir);
+  options.scenario = std::filesystem::path(path).stem().string();
+  options.scenario_file = path;
+  options.duration_s = file.duration_s;
+  if (file.command) {
+    options.vx = (*file.command)[0];
+    options.vy = (*file.command)[1];
+    options.yaw_rate = (*file.command)[2];
+  }
+  if (options.gait.empty()) options.gait = file.gait.empty() ? "trot" : file.gait;
+  if (file.terrain) options.terrain = *file.terrain;
+  if (file.friction) options.friction = *file.friction;
+  options.command_cycle = file.command_cycle;
+  options.timeline = file.timeline;
+  options.expect = file.expect;
+  if (options.robot_urdf.empty()) options.robot_urdf = file.robot_urdf;
+  if (options.robot_description.empty()) options.robot_description = file.robot_description;
+  if (options.params.empty()) options.params = file.params;
+}
+
 }  // namespace
 
 double soakCommandPeriod() { return 10.0; }
@@ -98,8 +126,7 @@ std::array<double, 3> soakCommandAt(double t) {
 }
 
 std::string simUsage() {
-  return "usage: velmora_sim [--scenario stand|trot_in_place|walk|turn|push|soak] [--vx M_S] "
-         "[--vy M_S]\n"
+  return "usage: velmora_sim [--scenario NAME|FILE.info] [--vx M_S] [--vy M_S]\n"
          "                   [--yaw-rate RAD_S] [--duration S] [--lockstep] [--robot-urdf FILE]\n"
          "                   [--robot-description FILE] [--params FILE] [--out DIR]\n"
          "                   [--fault NAME@SECONDS]... (faults: " +
@@ -107,12 +134,19 @@ std::string simUsage() {
          "; mpc_fail in lockstep only)\n"
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
          "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
+         "scenarios: NAME is a bundled file (stand, trot_in_place, walk, turn, push, soak, "
+         "push_8_directions,\n"
+         "  payload_3kg, ...), a path names your own; flags override the file's values; a run "
+         "that misses\n"
+         "  the file's expect figures exits with 4 (a fall: 3); with --vx, --vy, --yaw-rate or\n"
+         "  --duration only its no_fall is checked\n"
          "viewer keys: arrows change the velocity command, space stops, G next gait, Esc ends\n";
 }
 
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir) {
   SimOptions options;
   std::optional<double> vx, vy, yaw_rate, duration;
+  std::string scenario = "stand";
   for (size_t k = 0; k < args.size(); ++k) {
     const std::string& flag = args[k];
     if (flag == "--lockstep") {
@@ -141,12 +175,8 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
     if (k + 1 >= args.size()) throw UsageError("velmora_sim: " + flag + " needs a value");
     const std::string& value = args[++k];
     if (flag == "--scenario") {
-      if (value != "stand" && value != "trot_in_place" && value != "walk" && value != "turn" &&
-          value != "push" && value != "soak") {
-        throw UsageError("velmora_sim: unknown scenario '" + value +
-                         "' (stand, trot_in_place, walk, turn, push or soak)");
-      }
-      options.scenario = value;
+      if (value.empty()) throw UsageError("velmora_sim: --scenario needs a name or a file");
+      scenario = value;
     } else if (flag == "--vx") {
       vx = parseNumber(flag, value);
     } else if (flag == "--vy") {
@@ -200,13 +230,18 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       throw UsageError("velmora_sim: --viewer needs a display, but DISPLAY is not set");
     }
   }
-  const std::map<std::string, double> default_duration = {{"stand", 10.0}, {"trot_in_place", 20.0},
-                                                          {"walk", 20.0},  {"turn", 20.0},
-                                                          {"push", 10.0},  {"soak", 1800.0}};
-  options.duration_s = duration.value_or(default_duration.at(options.scenario));
-  options.vx = vx.value_or(options.scenario == "walk" ? 0.5 : 0.0);
-  options.vy = vy.value_or(0.0);
-  options.yaw_rate = yaw_rate.value_or(options.scenario == "turn" ? 1.0 : 0.0);
+  applyScenarioFile(scenario, robots_dir, options);
+  if (vx || vy || yaw_rate || duration) {
+    // The file's figures belong to its own command and duration; only no_fall still applies.
+    ScenarioExpectations expect;
+    expect.present = options.expect.present;
+    expect.no_fall = options.expect.no_fall;
+    options.expect = expect;
+  }
+  options.duration_s = duration.value_or(options.duration_s);
+  options.vx = vx.value_or(options.vx);
+  options.vy = vy.value_or(options.vy);
+  options.yaw_rate = yaw_rate.value_or(options.yaw_rate);
   for (const FaultSpec& fault : options.faults) {
     if (fault.kind == FaultKind::kMpcFail && !options.lockstep) {
       throw UsageError(

@@ -17,7 +17,8 @@
 namespace velmora {
 namespace sim {
 
-/// A MuJoCo model of the robot on a flat floor (friction 0.8, time step `timestep_s`).
+/// A MuJoCo model of the robot on a flat floor (friction 1, which floor contacts use, time
+/// step `timestep_s`).
 ///
 /// Until the first command is applied the robot is held in the initial standing pose of the
 /// description. Each step applies to every commanded joint
@@ -39,8 +40,19 @@ class MujocoPlant {
   void applyCommand(const communication::msg::ActuatorCmds& command);
   /// True once a command has been applied.
   bool released() const { return released_; }
-  /// Applies `force_world` [N] at the trunk's centre of mass until cleared (zero vector clears).
-  void setBasePush(const vector3_t& force_world);
+  /// Applies `force_world` [N, world axes] at `point_trunk` [m, trunk axes from the trunk
+  /// origin] until cleared (a zero force clears): the force and its moment about the trunk's
+  /// centre of mass, (point - com) x force, act from the next step on.
+  void setBasePush(const vector3_t& force_world, const vector3_t& point_trunk = vector3_t::Zero());
+  /// Adds a point mass `mass_kg` [kg] (> 0) to the trunk at `point_trunk` [m, trunk axes from
+  /// the trunk origin]: the trunk's mass, centre of mass and inertia change in the simulated
+  /// model only.
+  /// @throws std::invalid_argument for a mass that is not positive and finite.
+  void addPayload(double mass_kg, const vector3_t& point_trunk);
+  /// Sets the sliding friction coefficient of the floor (> 0); the floor's coefficient is the
+  /// one of every floor contact.
+  /// @throws std::invalid_argument for a coefficient that is not positive and finite.
+  void setFloorFriction(double mu);
   /// Advances the simulation by one time step.
   void step();
 
@@ -85,6 +97,7 @@ class MujocoPlant {
   // Latest command per controller joint.
   vector_t kp_, kd_, pos_, vel_, torque_;
   vector3_t push_world_ = vector3_t::Zero();
+  vector3_t push_point_ = vector3_t::Zero();  ///< trunk axes [m]
 };
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 // heading frame (world axes turned by the measured yaw) [m/s]; angles [rad].
 
 #include <array>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -73,9 +74,12 @@ struct RunReport {
 bool isFallen(const RunSample& sample);
 
 /// The motion figures of `samples` (fell, duration, means, errors, drift); the caller fills the
-/// timing, message and failure counts. `fell` is also set by isFallen on any sample.
-/// @throws std::invalid_argument when `samples` is empty.
-RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor);
+/// timing, message and failure counts. `fell` is also set by isFallen on any sample. With
+/// `from_s`, the means, the largest roll and pitch and the drift are those of the samples from
+/// that time [s] on (the means otherwise cover the second half).
+/// @throws std::invalid_argument when `samples` is empty or none lies at or after `from_s`.
+RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor,
+                          std::optional<scalar_t> from_s = std::nullopt);
 
 /// report.json with exactly the keys of RunReport.
 void writeReportJson(const RunReport& report, std::ostream& out);

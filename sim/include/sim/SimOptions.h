@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/FaultInjector.h"
+#include "sim/ScenarioFile.h"
 #include "sim/TerrainSpec.h"
 
 namespace velmora {
@@ -22,13 +23,18 @@ class UsageError : public std::runtime_error {
 /// Everything a run needs to know. Defaults give the bundled robot and the scenario's own
 /// command and duration.
 struct SimOptions {
-  std::string scenario = "stand";  ///< stand | trot_in_place | walk | turn | push | soak
+  std::string scenario = "stand";  ///< name of the scenario (a bundled one or a file's stem)
+  std::string scenario_file;       ///< the scenario file the run was read from
   double vx = 0.0;                 ///< [m/s]
   double vy = 0.0;                 ///< [m/s]
   double yaw_rate = 0.0;           ///< [rad/s]
   double duration_s = 10.0;
-  std::string gait;     ///< gait of the run, a name of the gait table; empty: the scenario's
-  TerrainSpec terrain;  ///< the simulated ground (flat by default)
+  std::string gait;           ///< gait of the run, a name of the gait table; empty: the scenario's
+  TerrainSpec terrain;        ///< the simulated ground (flat by default)
+  double friction = 1.0;      ///< floor friction coefficient at the start
+  std::string command_cycle;  ///< "soak": the command follows soakCommandAt
+  std::vector<ScenarioEvent> timeline;  ///< commands, gaits and disturbances, in time order
+  ScenarioExpectations expect;          ///< what the run is checked against
   bool lockstep = false;
   std::string robot_urdf;
   std::string robot_description;
@@ -46,10 +52,10 @@ struct SimOptions {
   bool viewer = false;            ///< live window with keyboard driving (real time only)
 };
 
-/// Parses `args` (without the program name). Scenario defaults: stand 10 s; trot_in_place 20 s;
-/// walk vx 0.5 m/s, 20 s; turn yaw rate 1 rad/s, 20 s; push (trot in place, 50 N lateral push
-/// for 0.1 s at t = 5 s) 10 s; soak (trot, the command changes every soakCommandPeriod() s through
-/// soakCommandAt's cycle) 1800 s; explicit flags override them. `--fault NAME@T` is repeatable;
+/// Parses `args` (without the program name). `--scenario NAME` reads the bundled scenario file
+/// NAME.info from the directory `scenarios` beside `robots_dir` (default: stand), `--scenario
+/// FILE` (containing '/' or ending in .info) a user's file; explicit flags override the file's
+/// values (a file without a gait trots). `--fault NAME@T` is repeatable;
 /// mpc_fail needs `--lockstep`. `--video FILE` (.mp4 or .gif) needs ffmpeg on PATH (whether
 /// FILE can be written is checked when the run starts); `--video-size WxH` takes even sizes from
 /// 16x16 to 3840x2160;
