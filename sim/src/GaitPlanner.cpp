@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "pinocchio/Orientation.h"
 
@@ -14,6 +15,8 @@ namespace {
 constexpr scalar_t kInfinity = std::numeric_limits<scalar_t>::infinity();
 /// Step of the finite differences that give the end rates of the foot splines [s].
 constexpr scalar_t kRateStep = 1e-4;
+/// Standard gravity [m/s^2].
+constexpr scalar_t kGravity = 9.81;
 
 matrix3_t yawRotation(scalar_t yaw) {
   return Eigen::AngleAxisd(yaw, vector3_t::UnitZ()).toRotationMatrix();
@@ -42,6 +45,23 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
                                 std::to_string(info_.foot_name.size()) +
                                 " feet, the planner needs four");
   }
+  const auto requirePositive = [](scalar_t value, const char* name) {
+    if (!(value > 0.0)) {
+      throw std::invalid_argument(std::string("GaitPlanner: PlannerSettings::") + name +
+                                  " must be positive, got " + std::to_string(value));
+    }
+  };
+  requirePositive(settings_.swing_travel_fraction, "swing_travel_fraction");
+  if (settings_.swing_travel_fraction > 1.0) {
+    throw std::invalid_argument(
+        "GaitPlanner: PlannerSettings::swing_travel_fraction must be at most 1, got " +
+        std::to_string(settings_.swing_travel_fraction));
+  }
+  requirePositive(settings_.max_stance_stride_m, "max_stance_stride_m");
+  requirePositive(settings_.max_stance_stride_y_m, "max_stance_stride_y_m");
+  requirePositive(settings_.max_stance_turn_rad, "max_stance_turn_rad");
+  requirePositive(settings_.min_period_s, "min_period_s");
+  requirePositive(settings_.max_foothold_shift_m, "max_foothold_shift_m");
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   vector_t qpos(7 + nJ);
   qpos << vector3_t::Zero(), info_.base_init_quat, info_.joints_init_pos;
@@ -60,16 +80,49 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
 
 void GaitPlanner::setCommand(const Gait& gait, const VelocityCommand& command) {
   if (gait_.stand && !gait.stand) gait_start_pending_ = true;
+  const scalar_t old_period = gait_.period_s;
+  const bool walking = !gait_.stand && !gait.stand && !gait_start_pending_;
   gait_ = gait;
+  if (!gait_.stand) gait_.period_s = stridePeriod(gait, command);
   command_ = command;
+  // A new period keeps the phase the gait has reached at the last planning time, so that no foot
+  // changes between swing and stance.
+  if (walking && gait_.period_s != old_period && plan_time_s_ > gait_start_s_) {
+    const scalar_t cycles = (plan_time_s_ - gait_start_s_) / old_period;
+    gait_start_s_ = plan_time_s_ - (cycles - std::floor(cycles)) * gait_.period_s;
+  }
+}
+
+scalar_t GaitPlanner::stridePeriod(const Gait& gait, const VelocityCommand& command) const {
+  const scalar_t stance_fraction = 1.0 - gait.swing_fraction;
+  if (gait.stand || stance_fraction <= 0.0) return gait.period_s;
+  // Stance time t takes a foot moving at (vx, vy) relative to its hip along the stride (vx t,
+  // vy t), inside the ellipse of half-axes (Lx, Ly) while t * |(vx / Lx, vy / Ly)| <= 1.
+  scalar_t scaled_speed = 0.0;  // [1/s]
+  for (const vector3_t& offset : nominal_foot_offset_) {
+    const scalar_t vx = command.vx - command.yaw_rate * offset(1);
+    const scalar_t vy = command.vy + command.yaw_rate * offset(0);
+    scaled_speed = std::max(scaled_speed, std::hypot(vx / settings_.max_stance_stride_m,
+                                                     vy / settings_.max_stance_stride_y_m));
+  }
+  scaled_speed = std::max(scaled_speed, std::abs(command.yaw_rate) / settings_.max_stance_turn_rad);
+  if (scaled_speed * stance_fraction * gait.period_s <= 1.0) return gait.period_s;
+  const scalar_t shortest = std::min(gait.period_s, settings_.min_period_s);
+  return std::max(shortest, 1.0 / (scaled_speed * stance_fraction));
 }
 
 VelocityCommand GaitPlanner::commandAt(scalar_t time_s) const {
   if (gait_.stand) return VelocityCommand{};
-  const scalar_t ramp =
-      settings_.command_ramp_s > 0.0
-          ? std::clamp((time_s - gait_start_s_) / settings_.command_ramp_s, 0.0, 1.0)
-          : (time_s >= gait_start_s_ ? 1.0 : 0.0);
+  const scalar_t ramp_s =
+      std::max({settings_.command_ramp_s,
+                settings_.max_ramp_accel > 0.0
+                    ? std::hypot(command_.vx, command_.vy) / settings_.max_ramp_accel
+                    : 0.0,
+                settings_.max_ramp_yaw_accel > 0.0
+                    ? std::abs(command_.yaw_rate) / settings_.max_ramp_yaw_accel
+                    : 0.0});
+  const scalar_t ramp = ramp_s > 0.0 ? std::clamp((time_s - ramp_start_s_) / ramp_s, 0.0, 1.0)
+                                     : (time_s >= ramp_start_s_ ? 1.0 : 0.0);
   return VelocityCommand{ramp * command_.vx, ramp * command_.vy, ramp * command_.yaw_rate};
 }
 
@@ -162,8 +215,16 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s) const 
   vector3_t v_error = base_vel_world_ - v_cmd_now;
   v_error(2) = 0.0;
   const scalar_t stance_s = gait_.period_s * (1.0 - gait_.swing_fraction);
-  vector3_t foothold =
-      baseRefAt(touchdown_s) + offset + 0.5 * stance_s * v_cmd + settings_.raibert_gain * v_error;
+  // Centripetal term: in a turn the feet land outside the path so that the ground pushes the
+  // trunk towards the centre of the turn (inverted pendulum of height h).
+  const vector3_t centripetal = settings_.centripetal_gain * (base_height_ - ground_z_) / kGravity *
+                                vector3_t(base_vel_world_(0), base_vel_world_(1), 0.0).cross(omega);
+  vector3_t shift = 0.5 * stance_s * v_cmd + settings_.raibert_gain * v_error + centripetal;
+  shift(2) = 0.0;
+  if (shift.norm() > settings_.max_foothold_shift_m) {
+    shift *= settings_.max_foothold_shift_m / shift.norm();
+  }
+  vector3_t foothold = baseRefAt(touchdown_s) + offset + shift;
   foothold(2) = ground_z_;
   return foothold;
 }
@@ -178,7 +239,8 @@ vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
     const vector3_t to = raibertFoothold(foot, b);
     if (time_s < b) {
       const scalar_t u = (time_s - a) / swing;
-      const scalar_t blend = u * u * (3.0 - 2.0 * u);
+      const scalar_t travel = std::min(1.0, u / settings_.swing_travel_fraction);
+      const scalar_t blend = travel * travel * (3.0 - 2.0 * travel);
       vector3_t p = from + blend * (to - from);
       p(2) = ground_z_ + settings_.swing_apex_m * 16.0 * u * u * (1.0 - u) * (1.0 - u);
       return p;
@@ -230,6 +292,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   yaw_gap_ = yaw_gap;
   if (gait_start_pending_) {
     gait_start_s_ = time_s + settings_.stand_before_gait_s;
+    ramp_start_s_ = gait_start_s_;
     gait_start_pending_ = false;
   }
   plan_time_s_ = time_s;

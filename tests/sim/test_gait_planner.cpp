@@ -1,5 +1,6 @@
 // The host's planner: the schedule against the gait's own contact timing, base and yaw
-// references against the integrated command in closed form, footholds against the Raibert rule.
+// references against the integrated command in closed form, footholds against the Raibert rule
+// and the leg's reach, the period at speed against the stride limits in closed form.
 
 #include <cmath>
 
@@ -72,6 +73,80 @@ TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
               1e-6);
   EXPECT_NEAR(landing(1), hip(1), 1e-6);
   EXPECT_NEAR(landing(2), lift_off(2), 1e-9);
+}
+
+// Hips of the bundled robot in trunk axes [m]: (+-0.19, +-0.13).
+TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
+  const PlannerSettings s;
+  const GaitPlanner planner(info_, model_, s);
+  const double stance = 0.5;  // stance share of the trot
+  const struct {
+    VelocityCommand cmd;
+    double period;
+  } cases[] = {
+      {{0.5, 0.0, 0.0}, 0.5},  // within the limits: the gait's own period
+      {{2.0, 0.0, 0.0}, s.max_stance_stride_m / (2.0 * stance)},
+      {{0.0, -1.0, 0.0}, s.max_stance_stride_y_m / (1.0 * stance)},
+      {{1.5, 0.5, 0.0},
+       1.0 / (stance * std::hypot(1.5 / s.max_stance_stride_m, 0.5 / s.max_stance_stride_y_m))},
+      {{0.0, 0.0, 1.5}, s.max_stance_turn_rad / (1.5 * stance)},
+      {{0.0, 0.0, -3.0}, s.min_period_s},  // the turn limit would ask for less than the minimum
+      {{0.0, 0.0, 0.4}, 0.5},              // the hips move at 0.09 m/s: well inside
+  };
+  for (const auto& c : cases) {
+    EXPECT_NEAR(planner.stridePeriod(Gait::trot(), c.cmd), std::min(0.5, c.period), 1e-9)
+        << c.cmd.vx << " " << c.cmd.vy << " " << c.cmd.yaw_rate;
+  }
+
+  // A new period while walking keeps every foot in swing or stance as it was at the last cycle,
+  // and the schedule then alternates the diagonals every half period.
+  for (double t = 2.0; t < 2.5; t += 0.043) {
+    GaitPlanner walker(info_, model_, s);
+    walker.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.0});
+    walker.plan(0.0, qpos_, qvel_);
+    walker.plan(t, qpos_, qvel_);
+    const size_t mode_before = walker.modeAt(t);
+    walker.setCommand(Gait::trot(), VelocityCommand{2.0, 0.0, 0.0});
+    EXPECT_EQ(walker.modeAt(t), mode_before) << t;
+    const double half = 0.5 * walker.stridePeriod(Gait::trot(), {2.0, 0.0, 0.0});
+    const ModeSchedule schedule = *walker.plan(t + 0.01, qpos_, qvel_).mode_schedule;
+    const auto& phases = schedule.eventPhases();
+    for (size_t k = 2; k + 1 < phases.size(); ++k) {
+      EXPECT_NEAR((phases[k] - phases[k - 1]) * schedule.duration(), half, 1e-9) << t;
+    }
+  }
+}
+
+TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
+  const PlannerSettings s;
+  for (const double angle : {0.0, 1.0, 2.5, 4.0}) {
+    GaitPlanner planner(info_, model_, s);
+    planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.5});
+    planner.plan(0.0, qpos_, qvel_);
+    vector_t qvel = qvel_;  // a push: 4 m/s in the trunk's plane
+    qvel.head<2>() << 4.0 * std::cos(angle), 4.0 * std::sin(angle);
+    planner.plan(3.0, qpos_, qvel);
+    const double yaw = planner.yawRefAt(3.5);
+    const vector3_t hip =
+        planner.baseRefAt(3.5) + vector3_t(0.19 * std::cos(yaw) - 0.13 * std::sin(yaw),
+                                           0.19 * std::sin(yaw) + 0.13 * std::cos(yaw), 0.0);
+    const vector3_t shift = planner.footRefAt(0, 3.5) - hip;  // FL lands at 3.5
+    EXPECT_NEAR(shift.head<2>().norm(), s.max_foothold_shift_m, 1e-9) << angle;
+    EXPECT_GT(shift.head<2>().dot(qvel.head<2>()), 0.0) << angle;  // towards the push
+  }
+}
+
+TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
+  const auto build = [this](auto change) {
+    PlannerSettings s;
+    change(s);
+    return [this, s] { GaitPlanner planner(info_, model_, s); };
+  };
+  EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 0.0; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 1.5; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.max_stance_stride_m = -0.1; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.min_period_s = std::nan(""); })(), std::invalid_argument);
+  EXPECT_NO_THROW(build([](auto& s) { s.swing_travel_fraction = 1.0; })());
 }
 
 }  // namespace

@@ -43,12 +43,29 @@ struct Gait {
 
 /// Tunable constants of the planner.
 struct PlannerSettings {
-  scalar_t horizon_s = 1.0;            ///< length of schedule and trajectories (>= MPC horizon)
-  scalar_t knot_dt_s = 0.02;           ///< spacing of trajectory knots
-  scalar_t swing_apex_m = 0.08;        ///< swing height above the ground
-  scalar_t raibert_gain = 0.1;         ///< k of the velocity feedback term in the foothold [s]
-  scalar_t stand_before_gait_s = 0.5;  ///< standing time before the first lift-off
-  scalar_t command_ramp_s = 1.0;  ///< the command ramps up over this time after the gait starts
+  scalar_t horizon_s = 1.0;      ///< length of schedule and trajectories (>= MPC horizon)
+  scalar_t knot_dt_s = 0.02;     ///< spacing of trajectory knots
+  scalar_t swing_apex_m = 0.08;  ///< swing height above the ground
+  /// Share of the swing after which the foot is over its foothold and only descends (0, 1].
+  scalar_t swing_travel_fraction = 0.9;
+  scalar_t raibert_gain = 0.1;  ///< k of the velocity feedback term in the foothold [s]
+  /// Gain of the centripetal term gain * h / g * (v x yaw rate) of the foothold (h: trunk height).
+  scalar_t centripetal_gain = 0.5;
+  /// A foothold stays within this horizontal distance of the hip's footprint at touchdown [m]
+  /// (the leg's reach at the standing height, less a margin).
+  scalar_t max_foothold_shift_m = 0.2;
+  /// The gait's period shrinks so that a stance foot travels relative to its hip at most this
+  /// far forward (sideways) at the commanded speed, an ellipse in between [m] ...
+  scalar_t max_stance_stride_m = 0.34;
+  scalar_t max_stance_stride_y_m = 0.16;
+  scalar_t max_stance_turn_rad = 0.25;  ///< ... and the trunk turns at most this far [rad] ...
+  scalar_t min_period_s = 0.3;          ///< ... but never below this period [s]
+  scalar_t stand_before_gait_s = 0.5;   ///< standing time before the first lift-off
+  /// The command ramps up after the gait starts over this time [s], or longer for a large command
+  /// (at most max_ramp_accel [m/s^2] and max_ramp_yaw_accel [rad/s^2]).
+  scalar_t command_ramp_s = 1.0;
+  scalar_t max_ramp_accel = 1.0;
+  scalar_t max_ramp_yaw_accel = 2.0;
   /// Rate [1/s] at which the planned base closes the gap to the commanded pose (the command
   /// integrated since the start): the planned path starts at the measured pose and approaches
   /// the commanded one as 1 - exp(-rate t), so velocity errors do not accumulate into drift.
@@ -75,8 +92,15 @@ class GaitPlanner {
   GaitPlanner(const ModelInfo& info, const PinocchioInterface& model, PlannerSettings settings);
 
   /// Sets the gait and command; a change from standing to a gait starts it after
-  /// settings.stand_before_gait_s, measured from the next `plan`.
+  /// settings.stand_before_gait_s, measured from the next `plan`. The gait runs at its own period
+  /// or at the shorter stridePeriod of the command; a change of period keeps the gait's phase.
   void setCommand(const Gait& gait, const VelocityCommand& command);
+
+  /// Period [s] at which `gait` runs for `command`: the gait's own, shortened so that no stance
+  /// foot (hip footprint moving with the commanded base velocity and yaw rate) travels beyond
+  /// the stride ellipse of the settings and the trunk turns at most max_stance_turn_rad during
+  /// a stance, and no shorter than settings.min_period_s.
+  scalar_t stridePeriod(const Gait& gait, const VelocityCommand& command) const;
 
   /// One planning cycle at node time `time_s` from the measured controller state
   /// (qpos 7 + nJ with an x, y, z, w quaternion; qvel 6 + nJ in base axes).
@@ -113,7 +137,8 @@ class GaitPlanner {
   LegInverseKinematics leg_ik_;
   Gait gait_ = Gait::standing();
   VelocityCommand command_;
-  scalar_t gait_start_s_ = 0.0;
+  scalar_t gait_start_s_ = 0.0;  ///< phase origin of the gait (moved when the period changes)
+  scalar_t ramp_start_s_ = 0.0;  ///< start of the command ramp (the gait's first start)
   bool gait_start_pending_ = false;
   scalar_t base_height_ = 0.0;
   scalar_t ground_z_ = 0.0;  ///< height of the foot frame when the foot touches the floor
