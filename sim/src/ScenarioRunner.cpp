@@ -82,8 +82,9 @@ builtin_interfaces::msg::Time toStamp(double t) {
   return stamp;
 }
 
-/// Name of the scenario's gait (see gaitNames()).
+/// Name of the run's gait (see gaitNames()): --gait, else the scenario's.
 std::string gaitNameOf(const SimOptions& options) {
+  if (!options.gait.empty()) return options.gait;
   return options.scenario == "stand" ? "stand" : "trot";
 }
 
