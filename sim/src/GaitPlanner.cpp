@@ -395,6 +395,8 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   // Gaps are taken from the base less the support shift planned for now.
   const vector3_t shift_now = bodyShiftAt(time_s);
   const vector3_t unshifted_base = base_pos_meas_ - shift_now;
+  // The velocity the footholds correct is the base's less the planned shift's.
+  base_vel_world_ -= (bodyShiftAt(time_s + kRateStep) - shift_now) / kRateStep;
   vector3_t gap = commanded_pos_ - unshifted_base;
   gap(2) = 0.0;
   if (gap.norm() > settings_.max_position_gap_m) gap *= settings_.max_position_gap_m / gap.norm();

@@ -163,7 +163,7 @@ class GaitPlanner {
   // Cycle values.
   scalar_t plan_time_s_ = 0.0;
   vector3_t base_pos_meas_ = vector3_t::Zero();
-  vector3_t base_vel_world_ = vector3_t::Zero();
+  vector3_t base_vel_world_ = vector3_t::Zero();  ///< measured, less the support shift's rate
   scalar_t yaw_meas_ = 0.0;
   scalar_t yaw_unwrapped_ = 0.0;
   vector3_t commanded_pos_ = vector3_t::Zero();  ///< command integrated in world (z unused) [m]
