@@ -156,5 +156,37 @@ TEST_F(GaitTableTest, SwitchesEndSwingsAsPlannedAndLiftNoMoreFeetThanEitherGait)
   }
 }
 
+TEST_F(GaitTableTest, FullSupportShiftPutsTheBodyOverTheStanceFeetCentroidInEachSwing) {
+  Gait gait = gaitNamed("static_walk");
+  gait.support_shift = 1.0;
+  PlannerSettings settings;
+  settings.raibert_gain = 0.0;  // footholds at the hips: the robot here does not follow the plan
+  GaitPlanner planner(info_, model_, settings);
+  planner.setCommand(gait, {});
+  planner.plan(0.0, qpos_, qvel_);
+  vector_t qpos = qpos_;  // the robot stands where the plan wants it at t = 1 s
+  qpos.head<2>() += planner.bodyShiftAt(1.0).head<2>();
+  const PlannerOutput out = planner.plan(1.0, qpos, qvel_);
+  vector3_t centroid4 = vector3_t::Zero();
+  for (size_t i = 0; i < 4; ++i) centroid4 += 0.25 * planner.footRefAt(i, 1.0);
+  size_t swings_seen = 0;
+  for (double t = 1.0; t < 1.0 + settings.horizon_s; t += 0.01) {
+    vector3_t centroid3 = vector3_t::Zero();
+    size_t in_air = 4;
+    for (size_t i = 0; i < 4; ++i) {
+      if (planner.stanceAt(i, t))
+        centroid3 += planner.footRefAt(i, t) / 3.0;
+      else
+        in_air = i;
+    }
+    if (in_air == 4) continue;
+    ++swings_seen;
+    const vector3_t base = out.trajectories->get_base_pos_traj()->evaluate(t);
+    EXPECT_NEAR(base(0) - centroid3(0), qpos_(0) - centroid4(0), 2e-3) << "t " << t;
+    EXPECT_NEAR(base(1) - centroid3(1), qpos_(1) - centroid4(1), 2e-3) << "t " << t;
+  }
+  EXPECT_GT(swings_seen, 0u);
+}
+
 }  // namespace
 }  // namespace velmora::sim
