@@ -324,11 +324,16 @@ vector3_t GaitPlanner::bodyShiftAt(scalar_t time_s) const {
   // other three feet, -1/3 of the swinging foot's offset from the base: fully during the swing,
   // ramping in and out over the four-foot stance between swings.
   vector3_t shift = vector3_t::Zero();
+  const bool any_shift = std::any_of(segments_.begin(), segments_.end(),
+                                     [](const Segment& s) { return s.gait.support_shift > 0.0; });
+  if (!any_shift) return shift;
   const matrix3_t R = yawRotation(yawRefAt(time_s));
+  scalar_t window = 0.0;  // no ramp is longer than a cycle
+  for (const Segment& segment : segments_) {
+    if (!segment.gait.stand) window = std::max(window, segment.gait.period_s);
+  }
   for (size_t i = 0; i < 4; ++i) {
-    const Gait& gait = gaitAt(time_s);
-    const scalar_t longest_ramp = gait.stand ? 0.0 : gait.period_s;
-    for (Swing s = swingAfter(i, time_s - longest_ramp); s.lift_s < time_s + longest_ramp;
+    for (Swing s = swingAfter(i, time_s - window); s.lift_s < time_s + window;
          s = swingAfter(i, s.touchdown_s)) {
       if (s.gait->support_shift <= 0.0) continue;
       const scalar_t ramp = std::max((0.25 - s.gait->swing_fraction) * s.gait->period_s,
