@@ -148,6 +148,9 @@ size_t GaitPlanner::mostFeetInAir(scalar_t from_s, scalar_t to_s) const {
 }
 
 void GaitPlanner::startGait(const Gait& gait, scalar_t time_s) {
+  // A change still to come is dropped: the new one is planned from the gait in force now.
+  while (segments_.size() > 1 && segments_.back().from_s > time_s) segments_.pop_back();
+  if (gait == segments_.back().gait) return;
   const Gait old = segments_.back().gait;
   if (gait.stand || old.stand) {
     const scalar_t from = old.stand ? time_s + settings_.stand_before_gait_s : time_s;
