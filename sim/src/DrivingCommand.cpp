@@ -1,5 +1,7 @@
 #include "sim/DrivingCommand.h"
 
+#include "sim/GaitTable.h"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -22,16 +24,9 @@ double stepped(double value, double step, double limit) {
 
 }  // namespace
 
-const std::vector<std::string>& gaitNames() {
-  static const std::vector<std::string> kNames = {"stand", "trot"};
-  return kNames;
-}
+const std::vector<std::string>& gaitNames() { return gaitTable().names(); }
 
-Gait gaitNamed(const std::string& name) {
-  if (name == "stand") return Gait::standing();
-  if (name == "trot") return Gait::trot();
-  throw std::invalid_argument("unknown gait '" + name + "' (stand or trot)");
-}
+Gait gaitNamed(const std::string& name) { return gaitTable().gait(name); }
 
 DrivingCommand::DrivingCommand(const VelocityCommand& command, const std::string& gait) {
   gaitNamed(gait);

@@ -37,6 +37,13 @@ Gait Gait::trot() {
   return gait;
 }
 
+bool Gait::operator==(const Gait& other) const {
+  if (stand || other.stand) return stand == other.stand;
+  return period_s == other.period_s && swing_fraction == other.swing_fraction &&
+         swing_offset == other.swing_offset && swing_apex_m == other.swing_apex_m &&
+         support_shift == other.support_shift;
+}
+
 GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
                          PlannerSettings settings)
     : info_(info), model_(model), settings_(settings), leg_ik_(info, model) {
@@ -76,21 +83,17 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
     ground_z_ = std::min(ground_z_, foot(2));
   }
   base_height_ = info_.base_init_pos(2);
+  segments_.push_back(Segment{Gait::standing(), 0.0, -kInfinity, {{0.0, 0.0, 0.0, 0.0}}});
 }
 
 void GaitPlanner::setCommand(const Gait& gait, const VelocityCommand& command) {
-  if (gait_.stand && !gait.stand) gait_start_pending_ = true;
-  const scalar_t old_period = gait_.period_s;
-  const bool walking = !gait_.stand && !gait.stand && !gait_start_pending_;
-  gait_ = gait;
-  if (!gait_.stand) gait_.period_s = stridePeriod(gait, command);
   command_ = command;
-  // A new period keeps the phase the gait has reached at the last planning time, so that no foot
-  // changes between swing and stance.
-  if (walking && gait_.period_s != old_period && plan_time_s_ > gait_start_s_) {
-    const scalar_t cycles = (plan_time_s_ - gait_start_s_) / old_period;
-    gait_start_s_ = plan_time_s_ - (cycles - std::floor(cycles)) * gait_.period_s;
-  }
+  Gait effective = gait;
+  if (!gait.stand) effective.period_s = stridePeriod(gait, command);
+  const Gait& current = gait_change_pending_ ? requested_gait_ : segments_.back().gait;
+  if (effective == current) return;
+  requested_gait_ = effective;
+  gait_change_pending_ = !(effective == segments_.back().gait);
 }
 
 scalar_t GaitPlanner::stridePeriod(const Gait& gait, const VelocityCommand& command) const {
@@ -111,8 +114,14 @@ scalar_t GaitPlanner::stridePeriod(const Gait& gait, const VelocityCommand& comm
   return std::max(shortest, 1.0 / (scaled_speed * stance_fraction));
 }
 
+const Gait& GaitPlanner::gaitAt(scalar_t time_s) const {
+  size_t k = segments_.size() - 1;
+  while (k > 0 && segments_[k].from_s > time_s) --k;
+  return segments_[k].gait;
+}
+
 VelocityCommand GaitPlanner::commandAt(scalar_t time_s) const {
-  if (gait_.stand) return VelocityCommand{};
+  if (gaitAt(time_s).stand) return VelocityCommand{};
   const scalar_t ramp_s =
       std::max({settings_.command_ramp_s,
                 settings_.max_ramp_accel > 0.0
@@ -121,24 +130,40 @@ VelocityCommand GaitPlanner::commandAt(scalar_t time_s) const {
                 settings_.max_ramp_yaw_accel > 0.0
                     ? std::abs(command_.yaw_rate) / settings_.max_ramp_yaw_accel
                     : 0.0});
-  const scalar_t ramp = ramp_s > 0.0 ? std::clamp((time_s - ramp_start_s_) / ramp_s, 0.0, 1.0)
-                                     : (time_s >= ramp_start_s_ ? 1.0 : 0.0);
+  const scalar_t ramp = ramp_s > 0.0 ? std::clamp((time_s - walk_start_s_) / ramp_s, 0.0, 1.0)
+                                     : (time_s >= walk_start_s_ ? 1.0 : 0.0);
   return VelocityCommand{ramp * command_.vx, ramp * command_.vy, ramp * command_.yaw_rate};
 }
 
-scalar_t GaitPlanner::nextSwingStart(size_t foot, scalar_t time_s) const {
-  if (gait_.stand) return kInfinity;
-  const scalar_t period = gait_.period_s;
-  const scalar_t swing = gait_.swing_fraction * period;
-  const scalar_t first = gait_start_s_ + gait_.swing_offset[foot] * period;
-  scalar_t n = std::max(0.0, std::floor((time_s - swing - first) / period));
-  scalar_t start = first + n * period;
-  while (start + swing <= time_s) start += period;
-  return start;
+GaitPlanner::Swing GaitPlanner::swingAfter(size_t foot, scalar_t time_s) const {
+  for (size_t k = 0; k < segments_.size(); ++k) {
+    const Segment& segment = segments_[k];
+    if (segment.gait.stand) continue;
+    const scalar_t end = k + 1 < segments_.size() ? segments_[k + 1].from_s : kInfinity;
+    const scalar_t period = segment.gait.period_s;
+    const scalar_t swing = segment.gait.swing_fraction * period;
+    const scalar_t first = segment.origin_s + segment.gait.swing_offset[foot] * period;
+    // The first lift-off at or after the earliest one, then on to the first swing ending after
+    // time_s.
+    const scalar_t lower = std::max(segment.earliest_lift_s[foot], time_s - swing);
+    scalar_t lift = first + std::ceil((lower - first) / period - 1e-9) * period;
+    while (lift + swing <= time_s) lift += period;
+    if (lift < end) return Swing{lift, lift + swing, &segment.gait};
+  }
+  return Swing{kInfinity, kInfinity, nullptr};
+}
+
+scalar_t GaitPlanner::lastTouchdownBefore(size_t foot, scalar_t time_s) const {
+  scalar_t touchdown = -kInfinity;
+  for (Swing s = swingAfter(foot, time_s - 4.0 * segments_.back().gait.period_s - 1.0);
+       s.lift_s < time_s; s = swingAfter(foot, s.touchdown_s)) {
+    touchdown = s.touchdown_s;
+  }
+  return touchdown;
 }
 
 bool GaitPlanner::stanceAt(size_t foot, scalar_t time_s) const {
-  return time_s < nextSwingStart(foot, time_s);
+  return time_s < swingAfter(foot, time_s).lift_s;
 }
 
 size_t GaitPlanner::modeAt(scalar_t time_s) const {
@@ -149,16 +174,129 @@ size_t GaitPlanner::modeAt(scalar_t time_s) const {
   return mode;
 }
 
+size_t GaitPlanner::mostFeetInAir(scalar_t from_s, scalar_t to_s) const {
+  std::vector<scalar_t> events{from_s, to_s};
+  for (size_t i = 0; i < 4; ++i) {
+    for (Swing s = swingAfter(i, from_s); s.lift_s < to_s; s = swingAfter(i, s.touchdown_s)) {
+      events.push_back(std::max(s.lift_s, from_s));
+      events.push_back(std::min(s.touchdown_s, to_s));
+    }
+  }
+  std::sort(events.begin(), events.end());
+  size_t most = 0;
+  for (size_t k = 0; k + 1 < events.size(); ++k) {
+    if (events[k + 1] - events[k] < 1e-9) continue;
+    const size_t stance = static_cast<size_t>(
+        __builtin_popcount(static_cast<unsigned>(modeAt(0.5 * (events[k] + events[k + 1])))));
+    most = std::max(most, 4 - stance);
+  }
+  return most;
+}
+
+void GaitPlanner::startGait(const Gait& gait, scalar_t time_s) {
+  // A change still to come is dropped: the new one is planned from the gait in force now.
+  while (segments_.size() > 1 && segments_.back().from_s > time_s) segments_.pop_back();
+  if (gait == segments_.back().gait) return;
+  const Gait old = segments_.back().gait;
+  if (gait.stand || old.stand) {
+    const scalar_t from = old.stand ? time_s + settings_.stand_before_gait_s : time_s;
+    if (old.stand) walk_start_s_ = from;
+    segments_.push_back(Segment{gait, from, from, {{from, from, from, from}}});
+    return;
+  }
+  Gait old_at_new_period = old;
+  old_at_new_period.period_s = gait.period_s;
+  if (gait == old_at_new_period) {
+    // Only the period changes (the command's stride): the new period continues the phase the gait
+    // has reached, so that no foot changes between swing and stance.
+    const scalar_t cycles = (time_s - segments_.back().origin_s) / old.period_s;
+    const scalar_t origin = time_s - (cycles - std::floor(cycles)) * gait.period_s;
+    segments_.push_back(Segment{gait, origin, time_s, {{time_s, time_s, time_s, time_s}}});
+    return;
+  }
+  // Candidate switch times: the contact events of the current plan over two old cycles;
+  // candidate phases of the new gait: its lift-offs and touchdowns.
+  std::vector<scalar_t> times;
+  const scalar_t window_end = time_s + 2.0 * old.period_s;
+  for (size_t i = 0; i < 4; ++i) {
+    for (Swing s = swingAfter(i, time_s); s.lift_s < window_end; s = swingAfter(i, s.touchdown_s)) {
+      for (const scalar_t e : {s.lift_s, s.touchdown_s}) {
+        if (e >= time_s && e < window_end) times.push_back(e);
+      }
+    }
+  }
+  std::sort(times.begin(), times.end());
+  std::vector<scalar_t> phases;
+  for (size_t i = 0; i < 4; ++i) {
+    phases.push_back(gait.swing_offset[i]);
+    phases.push_back(std::fmod(gait.swing_offset[i] + gait.swing_fraction, 1.0));
+  }
+  const size_t air_limit = std::max(mostFeetInAir(time_s, window_end), [&gait] {
+    size_t most = 0;
+    for (size_t i = 0; i < 4; ++i) {
+      // Feet in the air at the lift-off of foot i (the most in the air is reached at a lift-off).
+      size_t air = 0;
+      for (size_t j = 0; j < 4; ++j) {
+        const scalar_t d = std::fmod(gait.swing_offset[i] - gait.swing_offset[j] + 2.0, 1.0);
+        if (d < gait.swing_fraction - 1e-9) ++air;
+      }
+      most = std::max(most, air);
+    }
+    return most;
+  }());
+  const scalar_t min_stance = 0.5 * gait.stanceTime();
+  const size_t old_count = segments_.size();
+  bool found = false;
+  Segment best{};
+  scalar_t best_cost = kInfinity;
+  for (const scalar_t switch_s : times) {
+    if (found && switch_s - time_s > best_cost) break;
+    std::array<scalar_t, 4> earliest{};
+    for (size_t i = 0; i < 4; ++i) {
+      earliest[i] = std::max(switch_s, lastTouchdownBefore(i, switch_s) + min_stance);
+    }
+    for (const scalar_t phase : phases) {
+      const Segment candidate{gait, switch_s - phase * gait.period_s, switch_s, earliest};
+      segments_.push_back(candidate);
+      // Cost: time to the switch plus the stance the switch adds (new swings skipped).
+      scalar_t cost = switch_s - time_s;
+      for (size_t i = 0; i < 4; ++i) {
+        const scalar_t first = candidate.origin_s + gait.swing_offset[i] * gait.period_s;
+        const scalar_t nominal =
+            first + std::ceil((switch_s - first) / gait.period_s - 1e-9) * gait.period_s;
+        Swing first_new = swingAfter(i, switch_s);
+        while (first_new.lift_s < switch_s) first_new = swingAfter(i, first_new.touchdown_s);
+        if (first_new.gait != nullptr) cost += first_new.lift_s - nominal;
+      }
+      const bool fits =
+          mostFeetInAir(switch_s - old.period_s, switch_s + 2.0 * gait.period_s) <= air_limit;
+      segments_.resize(old_count);
+      if (fits && cost < best_cost - 1e-9) {
+        best = candidate;
+        best_cost = cost;
+        found = true;
+      }
+    }
+  }
+  if (!found) {
+    // No fitting phase (e.g. flight gaits of very different cycles): stop stepping, then start
+    // the new gait from standing.
+    segments_.push_back(Segment{Gait::standing(), time_s, time_s, {{0.0, 0.0, 0.0, 0.0}}});
+    const scalar_t from = time_s + settings_.stand_before_gait_s;
+    segments_.push_back(Segment{gait, from, from, {{from, from, from, from}}});
+    return;
+  }
+  segments_.push_back(best);
+}
+
 std::shared_ptr<ModeSchedule> GaitPlanner::buildSchedule(scalar_t time_s) const {
   const scalar_t horizon = settings_.horizon_s;
   std::vector<scalar_t> events;
-  if (!gait_.stand) {
-    const scalar_t swing = gait_.swing_fraction * gait_.period_s;
-    for (size_t i = 0; i < 4; ++i) {
-      for (scalar_t a = nextSwingStart(i, time_s); a < time_s + horizon; a += gait_.period_s) {
-        for (const scalar_t e : {a, a + swing}) {
-          if (e > time_s + 1e-9 && e < time_s + horizon - 1e-9) events.push_back(e);
-        }
+  for (size_t i = 0; i < 4; ++i) {
+    for (Swing s = swingAfter(i, time_s); s.lift_s < time_s + horizon;
+         s = swingAfter(i, s.touchdown_s)) {
+      for (const scalar_t e : {s.lift_s, s.touchdown_s}) {
+        if (e > time_s + 1e-9 && e < time_s + horizon - 1e-9) events.push_back(e);
       }
     }
   }
@@ -202,7 +340,7 @@ vector3_t GaitPlanner::baseRefAt(scalar_t time_s) const {
   return (1.0 - w) * base_table_[k] + w * base_table_[k + 1];
 }
 
-vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s) const {
+vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s, scalar_t stance_s) const {
   const matrix3_t R = yawRotation(yawRefAt(touchdown_s));
   vector3_t offset = R * nominal_foot_offset_[foot];
   offset(2) = 0.0;
@@ -214,7 +352,6 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s) const 
                               settings_.pose_tracking_rate * position_gap_;
   vector3_t v_error = base_vel_world_ - v_cmd_now;
   v_error(2) = 0.0;
-  const scalar_t stance_s = gait_.period_s * (1.0 - gait_.swing_fraction);
   // Centripetal term: in a turn the feet land outside the path so that the ground pushes the
   // trunk towards the centre of the turn (inverted pendulum of height h).
   const vector3_t centripetal = settings_.centripetal_gain * (base_height_ - ground_z_) / kGravity *
@@ -231,22 +368,60 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s) const 
 
 vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
   vector3_t from = foothold_[foot];
-  if (gait_.stand) return from;
-  const scalar_t swing = gait_.swing_fraction * gait_.period_s;
-  for (scalar_t a = nextSwingStart(foot, plan_time_s_);; a += gait_.period_s) {
-    if (time_s < a) return from;
-    const scalar_t b = a + swing;
-    const vector3_t to = raibertFoothold(foot, b);
-    if (time_s < b) {
-      const scalar_t u = (time_s - a) / swing;
+  for (Swing s = swingAfter(foot, plan_time_s_); s.gait != nullptr;
+       s = swingAfter(foot, s.touchdown_s)) {
+    if (time_s < s.lift_s) return from;
+    const vector3_t to = raibertFoothold(foot, s.touchdown_s, s.gait->stanceTime());
+    if (time_s < s.touchdown_s) {
+      const scalar_t u = (time_s - s.lift_s) / (s.touchdown_s - s.lift_s);
       const scalar_t travel = std::min(1.0, u / settings_.swing_travel_fraction);
       const scalar_t blend = travel * travel * (3.0 - 2.0 * travel);
+      const scalar_t apex =
+          s.gait->swing_apex_m > 0.0 ? s.gait->swing_apex_m : settings_.swing_apex_m;
       vector3_t p = from + blend * (to - from);
-      p(2) = ground_z_ + settings_.swing_apex_m * 16.0 * u * u * (1.0 - u) * (1.0 - u);
+      p(2) = ground_z_ + apex * 16.0 * u * u * (1.0 - u) * (1.0 - u);
       return p;
     }
     from = to;
   }
+  return from;
+}
+
+vector3_t GaitPlanner::bodyShiftAt(scalar_t time_s) const {
+  // Around each swing of a gait with a support shift the body moves towards the centroid of the
+  // other three feet, -1/3 of the swinging foot's offset from the base: fully during the swing,
+  // ramping in and out over the four-foot stance between swings.
+  vector3_t shift = vector3_t::Zero();
+  const bool any_shift = std::any_of(segments_.begin(), segments_.end(),
+                                     [](const Segment& s) { return s.gait.support_shift > 0.0; });
+  if (!any_shift) return shift;
+  const matrix3_t R = yawRotation(yawRefAt(time_s));
+  scalar_t window = 0.0;  // no ramp is longer than a cycle
+  for (const Segment& segment : segments_) {
+    if (!segment.gait.stand) window = std::max(window, segment.gait.period_s);
+  }
+  for (size_t i = 0; i < 4; ++i) {
+    for (Swing s = swingAfter(i, time_s - window); s.lift_s < time_s + window;
+         s = swingAfter(i, s.touchdown_s)) {
+      if (s.gait->support_shift <= 0.0) continue;
+      const scalar_t ramp = std::max((0.25 - s.gait->swing_fraction) * s.gait->period_s,
+                                     0.2 * s.gait->swing_fraction * s.gait->period_s);
+      scalar_t weight = 0.0;
+      if (time_s >= s.lift_s - ramp && time_s < s.lift_s) {
+        const scalar_t u = (time_s - s.lift_s + ramp) / ramp;
+        weight = u * u * (3.0 - 2.0 * u);
+      } else if (time_s >= s.lift_s && time_s <= s.touchdown_s) {
+        weight = 1.0;
+      } else if (time_s > s.touchdown_s && time_s < s.touchdown_s + ramp) {
+        const scalar_t u = 1.0 - (time_s - s.touchdown_s) / ramp;
+        weight = u * u * (3.0 - 2.0 * u);
+      }
+      vector3_t toward = -R * nominal_foot_offset_[i] / 3.0;
+      toward(2) = 0.0;
+      shift += weight * s.gait->support_shift * toward;
+    }
+  }
+  return shift;
 }
 
 PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vector_t& qvel) {
@@ -255,6 +430,15 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
     throw std::invalid_argument(
         "GaitPlanner::plan: the measured state has the wrong size or a "
         "non-finite entry");
+  }
+  if (gait_change_pending_) {
+    startGait(requested_gait_, time_s);
+    gait_change_pending_ = false;
+  }
+  // Segments that ended more than two seconds ago no longer shape the plan.
+  while (segments_.size() > 1 && segments_[1].from_s < time_s - 2.0 &&
+         (segments_.size() == 2 || segments_[2].from_s < time_s - 2.0)) {
+    segments_.erase(segments_.begin());
   }
   model_.updateRobotState(qpos, qvel);
   const matrix3_t R = model_.getFramePose(info_.base_name).rotation();
@@ -281,20 +465,20 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   yaw_meas_ = yaw;
   // The commanded pose is held within reach of the robot (a push or a slip is not made up for
   // beyond that).
-  vector3_t gap = commanded_pos_ - base_pos_meas_;
+  // Gaps are taken from the base less the support shift planned for now.
+  const vector3_t shift_now = bodyShiftAt(time_s);
+  const vector3_t unshifted_base = base_pos_meas_ - shift_now;
+  // The velocity the footholds correct is the base's less the planned shift's.
+  base_vel_world_ -= (bodyShiftAt(time_s + kRateStep) - shift_now) / kRateStep;
+  vector3_t gap = commanded_pos_ - unshifted_base;
   gap(2) = 0.0;
   if (gap.norm() > settings_.max_position_gap_m) gap *= settings_.max_position_gap_m / gap.norm();
-  commanded_pos_ = base_pos_meas_ + gap;
+  commanded_pos_ = unshifted_base + gap;
   const scalar_t yaw_gap = std::clamp(commanded_yaw_ - yaw_unwrapped_, -settings_.max_yaw_gap_rad,
                                       settings_.max_yaw_gap_rad);
   commanded_yaw_ = yaw_unwrapped_ + yaw_gap;
   position_gap_ = gap;
   yaw_gap_ = yaw_gap;
-  if (gait_start_pending_) {
-    gait_start_s_ = time_s + settings_.stand_before_gait_s;
-    ramp_start_s_ = gait_start_s_;
-    gait_start_pending_ = false;
-  }
   plan_time_s_ = time_s;
 
   // Footholds: a foot that has just touched down is held where it landed.
@@ -309,9 +493,15 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
 
   // Base positions: the ramped command, rotated by the planned yaw, integrated from the measured
   // pose at constant height, plus the gap to the commanded pose closed as 1 - exp(-rate t).
-  const scalar_t table_span = settings_.horizon_s + gait_.period_s + 0.1;
+  scalar_t longest_period = 0.0;
+  for (const Segment& segment : segments_) {
+    if (!segment.gait.stand) longest_period = std::max(longest_period, segment.gait.period_s);
+  }
+  const scalar_t table_span = settings_.horizon_s + longest_period + 0.1;
   const auto table_size = static_cast<size_t>(std::ceil(table_span / base_table_dt_)) + 1;
-  base_table_.assign(1, vector3_t(base_pos_meas_(0), base_pos_meas_(1), base_height_));
+  // The table holds the base without the support shift: it starts from the measured base less
+  // the shift planned for now.
+  base_table_.assign(1, vector3_t(unshifted_base(0), unshifted_base(1), base_height_));
   yaw_table_.assign(1, yaw_unwrapped_);
   scalar_t yaw_ref = yaw_unwrapped_;
   const scalar_t decay = std::exp(-settings_.pose_tracking_rate * base_table_dt_);
@@ -342,7 +532,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   std::array<std::vector<vector_t>, 4> feet;
   for (size_t k = 0; k < knots; ++k) {
     times[k] = time_s + static_cast<scalar_t>(k) * settings_.knot_dt_s;
-    base[k] = baseRefAt(times[k]);
+    base[k] = baseRefAt(times[k]) + bodyShiftAt(times[k]);
     rpy[k] = vector3_t(0.0, 0.0, yawRefAt(times[k]) - yaw_branch);
     for (size_t i = 0; i < 4; ++i) feet[i].push_back(footRefAt(i, times[k]));
   }
@@ -350,7 +540,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
     return (f(s + kRateStep) - f(s)) / kRateStep;
   };
   const scalar_t end = times.back();
-  const auto base_fn = [this](scalar_t s) { return baseRefAt(s); };
+  const auto base_fn = [this](scalar_t s) { return vector3_t(baseRefAt(s) + bodyShiftAt(s)); };
   const auto yaw_fn = [this, yaw_branch](scalar_t s) {
     return vector3_t(0.0, 0.0, yawRefAt(s) - yaw_branch);
   };

@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "sim/DrivingCommand.h"
 #include "sim/VideoEncoder.h"
 
 namespace velmora {
@@ -127,9 +128,9 @@ std::array<double, 3> soakCommandAt(double t) {
 
 std::string simUsage() {
   return "usage: velmora_sim [--scenario NAME|FILE.info] [--vx M_S] [--vy M_S]\n"
-         "                   [--yaw-rate RAD_S] [--duration S] [--lockstep] [--robot-urdf FILE]\n"
-         "                   [--robot-description FILE] [--params FILE] [--out DIR]\n"
-         "                   [--fault NAME@SECONDS]... (faults: " +
+         "                   [--yaw-rate RAD_S] [--duration S] [--gait NAME] [--lockstep]\n"
+         "                   [--robot-urdf FILE] [--robot-description FILE] [--params FILE]\n"
+         "                   [--out DIR] [--fault NAME@SECONDS]... (faults: " +
          faultNames() +
          "; mpc_fail in lockstep only)\n"
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
@@ -168,7 +169,7 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
     static const char* const kValued[] = {
         "--scenario",          "--vx",     "--vy",  "--yaw-rate", "--duration", "--robot-urdf",
         "--robot-description", "--params", "--out", "--fault",    "--video",    "--video-fps",
-        "--video-size",        "--camera"};
+        "--video-size",        "--camera", "--gait"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
@@ -211,6 +212,13 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       options.video_fps = static_cast<int>(fps);
     } else if (flag == "--video-size") {
       parseVideoSize(value, options.video_width, options.video_height);
+    } else if (flag == "--gait") {
+      try {
+        gaitNamed(value);
+      } catch (const std::invalid_argument& error) {
+        throw UsageError(std::string("velmora_sim: --gait: ") + error.what());
+      }
+      options.gait = value;
     } else if (flag == "--camera") {
       if (value != "follow" && value != "side" && value != "top") {
         throw UsageError("velmora_sim: --camera must be follow, side or top, got '" + value + "'");

@@ -10,6 +10,7 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
       {{"--speed", "1"}, "--speed"},
       {{"--scenario", "dance"}, "dance"},
       {{"--vx", "1.5x"}, "1.5x"},
+      {{"--gait", "gallop"}, "gallop"},
       {{"--duration"}, "needs a value"},
       {{"--params", "/no/such.info"}, "/no/such.info"},
       {{"--fault", "nan_state"}, "--fault expects NAME@SECONDS"},

@@ -22,11 +22,12 @@ enum class DrivingKey {
   kEscape,  ///< end the run
 };
 
-/// Names of the gaits one can drive, in cycling order.
+/// Names of the gaits one can drive, in cycling order: those of the gait table (gaitTable()).
+/// @throws std::invalid_argument when the gait table cannot be read.
 const std::vector<std::string>& gaitNames();
 
 /// The planner gait of `name` (one of gaitNames()).
-/// @throws std::invalid_argument naming an unknown gait.
+/// @throws std::invalid_argument naming an unknown gait and the known ones.
 Gait gaitNamed(const std::string& name);
 
 /// Command, gait and end request changed by key presses (viewer thread) and read by the

@@ -33,12 +33,19 @@ struct Gait {
   scalar_t period_s = 0.5;
   scalar_t swing_fraction = 0.5;
   std::array<scalar_t, 4> swing_offset{{0.5, 0.0, 0.0, 0.5}};  ///< fractions of the period
-  bool stand = true;  ///< all feet in stance at all times (the other fields unused)
+  bool stand = true;             ///< all feet in stance at all times (the other fields unused)
+  scalar_t swing_apex_m = 0.0;   ///< swing height [m]; 0: PlannerSettings::swing_apex_m
+  scalar_t support_shift = 0.0;  ///< share of the way the body moves to the support triangle
+                                 ///< centroid of the other three feet around each swing [0, 1]
 
   /// Standing still (mode 15 throughout).
   static Gait standing();
   /// Trot with a 0.5 s cycle: FL and RR (mode 9) then FR and RL (mode 6) in stance.
   static Gait trot();
+  /// Stance time of one foot per cycle [s].
+  scalar_t stanceTime() const { return period_s * (1.0 - swing_fraction); }
+  bool operator==(const Gait& other) const;
+  bool operator!=(const Gait& other) const { return !(*this == other); }
 };
 
 /// Tunable constants of the planner.
@@ -91,9 +98,14 @@ class GaitPlanner {
   /// @throws std::invalid_argument when the description does not list four feet.
   GaitPlanner(const ModelInfo& info, const PinocchioInterface& model, PlannerSettings settings);
 
-  /// Sets the gait and command; a change from standing to a gait starts it after
-  /// settings.stand_before_gait_s, measured from the next `plan`. The gait runs at its own period
-  /// or at the shorter stridePeriod of the command; a change of period keeps the gait's phase.
+  /// Sets the gait and command; a new gait takes over at the next `plan`'s time as follows.
+  /// The gait runs at its own period or at the shorter stridePeriod of the command; a change of
+  /// period alone keeps the gait's phase. From standing the gait starts after
+  /// settings.stand_before_gait_s. To standing, no swing starts any more (swings under way end as
+  /// planned). From one gait to another, the switch comes at the earliest contact event of the old
+  /// gait within two of its cycles at which some phase of the new gait fits: swings under way end
+  /// as planned, a foot lifts again only after half the new gait's stance time on the ground (it
+  /// skips new swings until then), and no more feet are in the air together than either gait has.
   void setCommand(const Gait& gait, const VelocityCommand& command);
 
   /// Period [s] at which `gait` runs for `command`: the gait's own, shortened so that no stance
@@ -114,6 +126,9 @@ class GaitPlanner {
   VelocityCommand commandAt(scalar_t time_s) const;
   /// Planned base position at `time_s` of the last cycle (between its start and its end + 1 s).
   vector3_t baseRefAt(scalar_t time_s) const;
+  /// Body offset [m, world, z = 0] added to the planned base at `time_s`: the move over the
+  /// support triangle of gaits with a support shift, else zero.
+  vector3_t bodyShiftAt(scalar_t time_s) const;
   /// Foot reference at `time_s` of the last cycle.
   vector3_t footRefAt(size_t foot, scalar_t time_s) const;
   /// Planned yaw (unwrapped) at `time_s` of the last cycle [rad].
@@ -126,20 +141,43 @@ class GaitPlanner {
   scalar_t baseHeight() const { return base_height_; }
 
  private:
-  /// Liftoff time of the first swing of `foot` that ends after `time_s`.
-  scalar_t nextSwingStart(size_t foot, scalar_t time_s) const;
-  vector3_t raibertFoothold(size_t foot, scalar_t touchdown_s) const;
+  /// One swing of a foot [s], and the gait it belongs to.
+  struct Swing {
+    scalar_t lift_s;
+    scalar_t touchdown_s;
+    const Gait* gait;  ///< nullptr when there is no further swing (the times are infinite)
+  };
+  /// A gait in force from `from_s` (until the next segment's from_s), its cycles starting at
+  /// `origin_s`; foot i lifts no earlier than earliest_lift_s[i]. A swing that starts before
+  /// the next segment ends as planned.
+  struct Segment {
+    Gait gait;
+    scalar_t origin_s;
+    scalar_t from_s;
+    std::array<scalar_t, 4> earliest_lift_s;
+  };
+  /// The first swing of `foot` that ends after `time_s`.
+  Swing swingAfter(size_t foot, scalar_t time_s) const;
+  /// Touchdown of the last swing of `foot` lifting before `time_s` (-infinity when none).
+  scalar_t lastTouchdownBefore(size_t foot, scalar_t time_s) const;
+  /// Most feet in the air together over [from_s, to_s].
+  size_t mostFeetInAir(scalar_t from_s, scalar_t to_s) const;
+  /// Appends the segment of `gait` at plan time `time_s` (see setCommand).
+  void startGait(const Gait& gait, scalar_t time_s);
+  /// The gait in force at `time_s`.
+  const Gait& gaitAt(scalar_t time_s) const;
+  vector3_t raibertFoothold(size_t foot, scalar_t touchdown_s, scalar_t stance_s) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
 
   ModelInfo info_;
   PinocchioInterface model_;
   PlannerSettings settings_;
   LegInverseKinematics leg_ik_;
-  Gait gait_ = Gait::standing();
+  std::vector<Segment> segments_;  ///< in time order, the first standing
+  Gait requested_gait_ = Gait::standing();
+  bool gait_change_pending_ = false;
   VelocityCommand command_;
-  scalar_t gait_start_s_ = 0.0;  ///< phase origin of the gait (moved when the period changes)
-  scalar_t ramp_start_s_ = 0.0;  ///< start of the command ramp (the gait's first start)
-  bool gait_start_pending_ = false;
+  scalar_t walk_start_s_ = 0.0;  ///< the command ramps from here (the last start from standing)
   scalar_t base_height_ = 0.0;
   scalar_t ground_z_ = 0.0;  ///< height of the foot frame when the foot touches the floor
   std::array<vector3_t, 4> nominal_foot_offset_{};  ///< foot in base axes at the standing pose
@@ -149,7 +187,7 @@ class GaitPlanner {
   // Cycle values.
   scalar_t plan_time_s_ = 0.0;
   vector3_t base_pos_meas_ = vector3_t::Zero();
-  vector3_t base_vel_world_ = vector3_t::Zero();
+  vector3_t base_vel_world_ = vector3_t::Zero();  ///< measured, less the support shift's rate
   scalar_t yaw_meas_ = 0.0;
   scalar_t yaw_unwrapped_ = 0.0;
   vector3_t commanded_pos_ = vector3_t::Zero();  ///< command integrated in world (z unused) [m]

@@ -59,6 +59,7 @@ struct SimOptions {
 /// mpc_fail needs `--lockstep`. `--video FILE` (.mp4 or .gif) needs ffmpeg on PATH (whether
 /// FILE can be written is checked when the run starts); `--video-size WxH` takes even sizes from
 /// 16x16 to 3840x2160;
+/// `--gait NAME` takes a gait of the gait table (gaitNames()).
 /// `--viewer` needs real time and a display (DISPLAY). `robots_dir` holds the bundled
 /// robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
