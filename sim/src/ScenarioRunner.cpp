@@ -135,6 +135,7 @@ class Recorder {
     RunSample s;
     s.time_s = t;
     s.base_pos = q.head<3>();
+    s.ground_z = plant.terrainHeightAt(s.base_pos(0), s.base_pos(1));
     s.base_rpy = toEulerAngles(R);
     const matrix3_t heading =
         Eigen::AngleAxisd(s.base_rpy(2), vector3_t::UnitZ()).toRotationMatrix();
@@ -147,7 +148,7 @@ class Recorder {
     for (size_t i = 0; i < 4 && i < contact.size(); ++i) s.foot_contact[i] = contact[i];
     const std::vector<double> force_z = plant.footVerticalForces();
     for (size_t i = 0; i < 4 && i < force_z.size(); ++i) s.foot_force_z[i] = force_z[i];
-    s.height_ref = planner.baseHeight();
+    s.height_ref = planner.baseRefAt(node_time)(2);
     s.mpc_ms = mpc_ms;
     s.wbc_ms = wbc_ms;
     if (num_samples_ < samples_.size()) {
@@ -259,7 +260,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
                      "': " + error.what());
   }
-  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   VelocityCommand command = commandOf(options, 0.0);
   planner.setCommand(gaitOf(options), command);
@@ -408,7 +409,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   const Robot robot = loadRobot(options);
   ensureRosContext();
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
-  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   VelocityCommand command = commandOf(options, 0.0);
   std::string gait_name = gaitNameOf(options);

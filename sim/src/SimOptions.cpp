@@ -107,6 +107,8 @@ std::string simUsage() {
          "; mpc_fail in lockstep only)\n"
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
          "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
+         "                   [--terrain flat|slope:DEG[:HEADING_DEG]|steps:H_M[:DEPTH_M[:COUNT]]|\n"
+         "                              rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]]\n"
          "viewer keys: arrows change the velocity command, space stops, G next gait, Esc ends\n";
 }
 
@@ -132,9 +134,9 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       continue;
     }
     static const char* const kValued[] = {
-        "--scenario",          "--vx",     "--vy",  "--yaw-rate", "--duration", "--robot-urdf",
-        "--robot-description", "--params", "--out", "--fault",    "--video",    "--video-fps",
-        "--video-size",        "--camera"};
+        "--scenario",          "--vx",     "--vy",     "--yaw-rate", "--duration", "--robot-urdf",
+        "--robot-description", "--params", "--out",    "--fault",    "--video",    "--video-fps",
+        "--video-size",        "--camera", "--terrain"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
@@ -181,6 +183,12 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       options.video_fps = static_cast<int>(fps);
     } else if (flag == "--video-size") {
       parseVideoSize(value, options.video_width, options.video_height);
+    } else if (flag == "--terrain") {
+      try {
+        options.terrain = parseTerrainSpec(value);
+      } catch (const std::invalid_argument& error) {
+        throw UsageError("velmora_sim: --terrain '" + value + "': " + error.what());
+      }
     } else if (flag == "--camera") {
       if (value != "follow" && value != "side" && value != "top") {
         throw UsageError("velmora_sim: --camera must be follow, side or top, got '" + value + "'");
