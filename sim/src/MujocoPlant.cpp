@@ -126,6 +126,7 @@ MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, do
     }
     for (const auto& name : info.foot_name) {
       foot_body_.push_back(requireId(model_, mjOBJ_BODY, name, "foot body"));
+      lower_leg_body_.push_back(model_->body_parentid[foot_body_.back()]);
     }
     const std::string prefix = Terrain::groundGeomPrefix();
     ground_geom_.assign(static_cast<size_t>(model_->ngeom), false);
@@ -253,6 +254,10 @@ std::string MujocoPlant::nonFootContactBody() const {
     if (!isGround(contact.geom1) && !isGround(contact.geom2)) continue;
     const int other = isGround(contact.geom1) ? contact.geom2 : contact.geom1;
     const int body = model_->geom_bodyid[other];
+    if (std::find(lower_leg_body_.begin(), lower_leg_body_.end(), body) != lower_leg_body_.end() &&
+        terrain_.spec().type != TerrainSpec::Type::kFlat) {
+      continue;  // a lower leg grazing a step's edge or a bump
+    }
     if (std::find(foot_body_.begin(), foot_body_.end(), body) == foot_body_.end()) {
       const char* name = mj_id2name(model_, mjOBJ_BODY, body);
       return name != nullptr ? std::string(name) : "body " + std::to_string(body);

@@ -49,7 +49,7 @@ std::string box(const std::string& name, scalar_t cx, scalar_t cy, scalar_t cz, 
 
 Terrain::Terrain(const TerrainSpec& spec) : spec_(spec) {
   validateTerrainSpec(spec_);
-  if (spec_.type == TerrainSpec::Type::kRough) buildRoughField();
+  if (spec_.type == TerrainSpec::Type::kRough && spec_.amplitude_m > 0.0) buildRoughField();
 }
 
 void Terrain::buildRoughField() {
@@ -102,6 +102,7 @@ scalar_t Terrain::heightAt(scalar_t x, scalar_t y) const {
       return spec_.step_height_m * std::min(passed, static_cast<scalar_t>(spec_.step_count));
     }
     case TerrainSpec::Type::kRough: {
+      if (height_.empty()) return 0.0;
       const scalar_t u = (x - x0_) / kRoughCell, v = (y - y0_) / kRoughCell;
       if (u < 0.0 || v < 0.0 || u > cols_ - 1 || v > rows_ - 1) return -spec_.amplitude_m;
       const int c = std::min(static_cast<int>(u), cols_ - 2);
@@ -128,7 +129,7 @@ matrix3_t Terrain::startRotation() const {
 }
 
 std::string Terrain::mjcfAssets() const {
-  if (spec_.type != TerrainSpec::Type::kRough) return {};
+  if (height_.empty()) return {};
   const scalar_t a = spec_.amplitude_m;
   return "<hfield name=\"velmora_rough\" nrow=\"" + std::to_string(rows_) + "\" ncol=\"" +
          std::to_string(cols_) + "\" size=\"" +
@@ -167,6 +168,7 @@ std::string Terrain::mjcfGeoms(const std::string& material, const std::string& f
       return geoms;
     }
     case TerrainSpec::Type::kRough: {
+      if (height_.empty()) return plane("");
       const scalar_t a = spec_.amplitude_m;
       const scalar_t cx = x0_ + 0.5 * (cols_ - 1) * kRoughCell;
       const scalar_t cy = y0_ + 0.5 * (rows_ - 1) * kRoughCell;

@@ -45,12 +45,12 @@ void validateTerrainSpec(const TerrainSpec& spec) {
     case TerrainSpec::Type::kSteps:
       requireWithin("steps height_m", spec.step_height_m, -0.05, 0.05, "m");
       requireWithin("steps depth_m", spec.step_depth_m, 0.05, 10.0, "m");
-      requireWithin("steps count", spec.step_count, 1, 50, "");
-      requireWithin("steps start_x_m", spec.step_start_x_m, 0.4, 20.0, "m");
+      requireWithin("steps count", spec.step_count, 1, 100, "");
+      requireWithin("steps start_x_m", spec.step_start_x_m, -1000.0, 1000.0, "m");
       return;
     case TerrainSpec::Type::kRough:
-      requireWithin("rough amplitude_m", spec.amplitude_m, 1e-4, 0.02, "m");
-      requireWithin("rough wavelength_m", spec.wavelength_m, 0.05, 5.0, "m");
+      requireWithin("rough amplitude_m", spec.amplitude_m, 0.0, 0.02, "m");
+      requireWithin("rough wavelength_m", spec.wavelength_m, 0.01, 100.0, "m");
       return;
   }
 }
@@ -100,7 +100,7 @@ TerrainSpec parseTerrainSpec(const std::string& text) {
     spec.type = TerrainSpec::Type::kSteps;
     spec.step_height_m = values[0];
     if (values.size() > 1) spec.step_depth_m = values[1];
-    if (values.size() > 2) spec.step_count = static_cast<int>(whole(2, 1, 50));
+    if (values.size() > 2) spec.step_count = static_cast<int>(whole(2, 1, 100));
   } else if (kind == "rough") {
     spec.type = TerrainSpec::Type::kRough;
     spec.amplitude_m = values[0];

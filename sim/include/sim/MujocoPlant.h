@@ -61,8 +61,9 @@ class MujocoPlant {
   double terrainHeightAt(double x, double y) const { return terrain_.heightAt(x, y); }
   /// True when a body other than a foot touches the floor.
   bool nonFootContact() const { return !nonFootContactBody().empty(); }
-  /// Name of a body other than a foot that touches the floor (the first MuJoCo lists), or an
-  /// empty string when only feet do.
+  /// Name of a body other than a foot that touches the ground (the first MuJoCo lists), or an
+  /// empty string when only feet do. On uneven terrain the lower legs (the bodies carrying the
+  /// feet) are let touch it too: a shin grazing a step's edge or a bump is part of walking there.
   std::string nonFootContactBody() const;
   /// Stance flags in foot order from the floor contacts.
   std::vector<bool> footContacts() const;
@@ -88,6 +89,7 @@ class MujocoPlant {
   PlantStateLayout layout_;
   std::vector<double> effort_limit_;  ///< per controller joint [N m]
   std::vector<int> foot_body_;        ///< MuJoCo body id per foot
+  std::vector<int> lower_leg_body_;   ///< MuJoCo body id of the parent of each foot
   std::vector<bool> ground_geom_;     ///< per MuJoCo geom: part of the ground
   int trunk_body_ = -1;
   std::vector<double> init_qpos_;

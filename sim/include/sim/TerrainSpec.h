@@ -25,8 +25,9 @@ struct TerrainSpec {
 };
 
 /// Checks every field the type uses: slope angle 0..15 deg, heading within one turn either way;
-/// steps |height| <= 0.05 m, depth 0.05..10 m, count 1..50, first riser at x 0.4..20 m (ahead
-/// of the robot's start); rough amplitude 0.0001..0.02 m, wavelength 0.05..5 m.
+/// steps |height| <= 0.05 m, depth 0.05..10 m, count 1..100, first riser within 1 km (ahead of
+/// the robot's feet, about 0.3 m, for a clean start); rough amplitude 0..0.02 m (0: level),
+/// wavelength 0.01..100 m.
 /// @throws std::invalid_argument naming the field, its limits and the value.
 void validateTerrainSpec(const TerrainSpec& spec);
 
