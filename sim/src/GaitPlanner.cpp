@@ -222,6 +222,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
     std::vector<vector3_t> feet;
     for (size_t i = 0; i < 4; ++i) {
       foothold_[i] = model_.getFramePose(info_.foot_name[i]).translation();
+      last_stance_foot_[i] = foothold_[i];
       feet.push_back(foothold_[i]);
     }
     ground_.reset(feet);
@@ -254,16 +255,18 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
   plan_time_s_ = time_s;
 
-  // Footholds: a foot that has just touched down is held where it landed.
+  // Footholds: a foot that has just touched down is held where it landed, or on the estimated
+  // ground when it is still above it. Where a foot stood at the end of its stance (loaded and
+  // settled, unlike a foot at its planned touchdown) feeds the ground estimate.
   for (size_t i = 0; i < 4; ++i) {
     const bool stance = stanceAt(i, time_s);
+    const vector3_t foot = model_.getFramePose(info_.foot_name[i]).translation();
     if (stance && !was_stance_[i]) {
-      // The touchdown feeds the ground estimate; a foot still above it is sent down onto it.
-      foothold_[i] = model_.getFramePose(info_.foot_name[i]).translation();
-      ground_.addTouchdown(i, foothold_[i]);
-      foothold_[i](2) =
-          std::min(foothold_[i](2), ground_.plane().heightAt(foothold_[i](0), foothold_[i](1)));
+      foothold_[i] = foot;
+      foothold_[i](2) = std::min(foot(2), ground_.plane().heightAt(foot(0), foot(1)));
     }
+    if (!stance && was_stance_[i]) ground_.addFoothold(i, last_stance_foot_[i]);
+    if (stance) last_stance_foot_[i] = foot;
     was_stance_[i] = stance;
   }
 

@@ -30,19 +30,19 @@ std::optional<GroundPlane> GroundPlane::fit(const std::vector<vector3_t>& points
 }
 
 GroundPlaneEstimator::GroundPlaneEstimator(size_t num_feet, GroundPlaneSettings settings)
-    : settings_(settings), touchdowns_(num_feet) {
-  if (num_feet < 3 || settings_.touchdowns_per_foot < 1 || !(settings_.smoothing > 0.0) ||
+    : settings_(settings), footholds_(num_feet) {
+  if (num_feet < 3 || settings_.footholds_per_foot < 1 || !(settings_.smoothing > 0.0) ||
       settings_.smoothing > 1.0) {
     throw std::invalid_argument(
-        "GroundPlaneEstimator: needs at least three feet, one touchdown per foot and a "
+        "GroundPlaneEstimator: needs at least three feet, one foothold per foot and a "
         "smoothing in (0, 1]");
   }
 }
 
 void GroundPlaneEstimator::reset(const std::vector<vector3_t>& feet) {
-  if (feet.size() != touchdowns_.size()) {
+  if (feet.size() != footholds_.size()) {
     throw std::invalid_argument("GroundPlaneEstimator::reset: " + std::to_string(feet.size()) +
-                                " foot positions for " + std::to_string(touchdowns_.size()) +
+                                " foot positions for " + std::to_string(footholds_.size()) +
                                 " feet");
   }
   scalar_t mean_z = 0.0;
@@ -51,27 +51,27 @@ void GroundPlaneEstimator::reset(const std::vector<vector3_t>& feet) {
       throw std::invalid_argument("GroundPlaneEstimator::reset: foot " + std::to_string(i) +
                                   " has a non-finite position");
     }
-    touchdowns_[i].assign(1, feet[i]);
+    footholds_[i].assign(1, feet[i]);
     mean_z += feet[i](2) / static_cast<scalar_t>(feet.size());
   }
   plane_ = GroundPlane::fit(feet).value_or(GroundPlane{mean_z, 0.0, 0.0});
   roughness_ = 0.0;
 }
 
-void GroundPlaneEstimator::addTouchdown(size_t foot, const vector3_t& position) {
-  if (foot >= touchdowns_.size() || !position.allFinite()) {
-    throw std::invalid_argument("GroundPlaneEstimator::addTouchdown: foot " + std::to_string(foot) +
+void GroundPlaneEstimator::addFoothold(size_t foot, const vector3_t& position) {
+  if (foot >= footholds_.size() || !position.allFinite()) {
+    throw std::invalid_argument("GroundPlaneEstimator::addFoothold: foot " + std::to_string(foot) +
                                 " is out of range or its position is not finite");
   }
-  std::vector<vector3_t>& kept = touchdowns_[foot];
+  std::vector<vector3_t>& kept = footholds_[foot];
   kept.push_back(position);
-  if (kept.size() > settings_.touchdowns_per_foot) kept.erase(kept.begin());
+  if (kept.size() > settings_.footholds_per_foot) kept.erase(kept.begin());
   refit();
 }
 
 void GroundPlaneEstimator::refit() {
   std::vector<vector3_t> points;
-  for (const auto& foot : touchdowns_) points.insert(points.end(), foot.begin(), foot.end());
+  for (const auto& foot : footholds_) points.insert(points.end(), foot.begin(), foot.end());
   std::optional<GroundPlane> fitted = GroundPlane::fit(points);
   if (!fitted) return;
   // The point furthest from its own fit is left out when the others place it beyond the limit.

@@ -82,17 +82,17 @@ TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
   GroundPlaneEstimator estimator(4, GroundPlaneSettings{});
   estimator.reset(feet);
   expectPlane(estimator.plane());
-  // Touchdowns walking along the plane; one foot lands 5 cm off it (a stone, a slip).
-  for (size_t k = 0; k < 12; ++k) estimator.addTouchdown(k % 4, onPlane(5.0 + 0.05 * k));
+  // Footholds walking along the plane; then one 5 cm off it (a stone, a slip).
+  for (size_t k = 0; k < 12; ++k) estimator.addFoothold(k % 4, onPlane(5.0 + 0.05 * k));
   expectPlane(estimator.plane());
   EXPECT_NEAR(estimator.roughness(), 0.0, 1e-9);
-  estimator.addTouchdown(2, onPlane(5.7) + vector3_t(0.0, 0.0, 0.05));
+  estimator.addFoothold(2, onPlane(5.7) + vector3_t(0.0, 0.0, 0.05));
   expectPlane(estimator.plane());
   // Collinear points leave the slope open; bad input is refused.
   EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 1, 0}, {2, 2, 1}, {3, 3, 0}}).has_value());
   EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 0, 0}}).has_value());
-  EXPECT_THROW(estimator.addTouchdown(4, vector3_t::Zero()), std::invalid_argument);
-  EXPECT_THROW(estimator.addTouchdown(0, vector3_t(0, NAN, 0)), std::invalid_argument);
+  EXPECT_THROW(estimator.addFoothold(4, vector3_t::Zero()), std::invalid_argument);
+  EXPECT_THROW(estimator.addFoothold(0, vector3_t(0, NAN, 0)), std::invalid_argument);
   EXPECT_THROW(estimator.reset({feet[0], feet[1]}), std::invalid_argument);
   EXPECT_THROW(GroundPlaneEstimator(4, GroundPlaneSettings{2, 0.0, 0.03}), std::invalid_argument);
 }

@@ -109,7 +109,8 @@ class GaitPlanner {
   /// Standing base height [m] the planner holds (above level ground at z = 0; on other ground
   /// the planned base keeps this height above the estimated ground).
   scalar_t baseHeight() const { return base_height_; }
-  /// The ground plane the planner estimates from the touchdowns (plane of the foot centres).
+  /// The ground plane the planner estimates from where the feet stood (plane of the foot
+  /// centres).
   const GroundPlaneEstimator& ground() const { return ground_; }
 
  private:
@@ -133,6 +134,7 @@ class GaitPlanner {
   std::array<vector3_t, 4> nominal_foot_offset_{};  ///< foot in base axes at the standing pose
   std::array<vector3_t, 4> foothold_{};
   std::array<bool, 4> was_stance_{{true, true, true, true}};
+  std::array<vector3_t, 4> last_stance_foot_{};  ///< measured foot at the last stance cycle
   GroundPlaneEstimator ground_;
   bool initialised_ = false;
   // Cycle values.

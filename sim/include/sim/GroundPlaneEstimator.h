@@ -1,7 +1,7 @@
 #pragma once
 
 // The local ground as the planner sees it without any terrain sensing: a plane fitted to where
-// the feet last touched down.
+// the feet last stood.
 
 #include <cstddef>
 #include <optional>
@@ -29,20 +29,21 @@ struct GroundPlane {
 
 /// Tunable constants of the ground plane estimator.
 struct GroundPlaneSettings {
-  size_t touchdowns_per_foot = 2;  ///< touchdown positions kept per foot
-  scalar_t smoothing = 0.5;        ///< share (0, 1] of each new fit taken into the estimate
+  size_t footholds_per_foot = 2;  ///< foothold positions kept per foot
+  scalar_t smoothing = 0.5;       ///< share (0, 1] of each new fit taken into the estimate
   /// A point further than this from the plane of the others is left out of the fit [m]
   /// (at most one per fit, and only with at least five points).
   scalar_t outlier_m = 0.03;
 };
 
-/// Fits the ground plane to the last touchdown positions of the feet (measured foot positions,
-/// world [m]) and low-passes it from one touchdown to the next. The plane is that of the foot
+/// Fits the ground plane to the last footholds of the feet (measured positions of feet standing
+/// on the ground, from forward kinematics of the measured state; world [m]) and low-passes it
+/// from one foothold to the next. The plane is that of the foot
 /// reference points (the foot centres), so it lies a foot radius above the ground. Not
 /// thread-safe.
 class GroundPlaneEstimator {
  public:
-  /// @throws std::invalid_argument unless num_feet >= 3, touchdowns_per_foot >= 1 and
+  /// @throws std::invalid_argument unless num_feet >= 3, footholds_per_foot >= 1 and
   ///         0 < smoothing <= 1.
   GroundPlaneEstimator(size_t num_feet, GroundPlaneSettings settings);
 
@@ -50,13 +51,13 @@ class GroundPlaneEstimator {
   /// their plane, or the level plane at their mean height when they do not span one.
   /// @throws std::invalid_argument when `feet` does not hold one finite position per foot.
   void reset(const std::vector<vector3_t>& feet);
-  /// Records the touchdown of `foot` at `position` and updates the estimate.
+  /// Records that `foot` stood at `position` and updates the estimate.
   /// @throws std::invalid_argument for a foot index out of range or a non-finite position.
-  void addTouchdown(size_t foot, const vector3_t& position);
+  void addFoothold(size_t foot, const vector3_t& position);
 
   /// The filtered plane.
   const GroundPlane& plane() const { return plane_; }
-  /// Root mean square distance [m] (vertical) of the kept touchdowns from the last fit: near
+  /// Root mean square distance [m] (vertical) of the kept footholds from the last fit: near
   /// zero on even ground, larger on rough or stepped ground.
   scalar_t roughness() const { return roughness_; }
 
@@ -64,7 +65,7 @@ class GroundPlaneEstimator {
   void refit();
 
   GroundPlaneSettings settings_;
-  std::vector<std::vector<vector3_t>> touchdowns_;  ///< per foot, newest last
+  std::vector<std::vector<vector3_t>> footholds_;  ///< per foot, newest last
   GroundPlane plane_;
   scalar_t roughness_ = 0.0;
 };
