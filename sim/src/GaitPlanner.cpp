@@ -46,7 +46,11 @@ bool Gait::operator==(const Gait& other) const {
 
 GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
                          PlannerSettings settings)
-    : info_(info), model_(model), settings_(settings), leg_ik_(info, model) {
+    : info_(info),
+      model_(model),
+      settings_(settings),
+      leg_ik_(info, model),
+      ground_(info.foot_name.size() == 4 ? 4 : 3, settings.ground) {
   if (info_.foot_name.size() != 4) {
     throw std::invalid_argument("GaitPlanner: the robot description lists " +
                                 std::to_string(info_.foot_name.size()) +
@@ -362,8 +366,18 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s, scalar
     shift *= settings_.max_foothold_shift_m / shift.norm();
   }
   vector3_t foothold = baseRefAt(touchdown_s) + offset + shift;
-  foothold(2) = ground_z_;
+  foothold(2) = ground_.plane().heightAt(foothold(0), foothold(1));
   return foothold;
+}
+
+vector3_t GaitPlanner::rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const {
+  const scalar_t yaw = yawRefAt(time_s);
+  const GroundPlane& plane = ground_.plane();
+  // Rise of the ground per metre ahead of and left of the planned heading.
+  const scalar_t ahead = plane.slope_x * std::cos(yaw) + plane.slope_y * std::sin(yaw);
+  const scalar_t left = -plane.slope_x * std::sin(yaw) + plane.slope_y * std::cos(yaw);
+  const scalar_t share = settings_.ground_attitude_fraction;
+  return vector3_t(share * std::atan(left), -share * std::atan(ahead), yaw - yaw_branch);
 }
 
 vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
@@ -376,10 +390,13 @@ vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
       const scalar_t u = (time_s - s.lift_s) / (s.touchdown_s - s.lift_s);
       const scalar_t travel = std::min(1.0, u / settings_.swing_travel_fraction);
       const scalar_t blend = travel * travel * (3.0 - 2.0 * travel);
+      // Higher swings where the touchdowns show uneven ground.
       const scalar_t apex =
-          s.gait->swing_apex_m > 0.0 ? s.gait->swing_apex_m : settings_.swing_apex_m;
+          (s.gait->swing_apex_m > 0.0 ? s.gait->swing_apex_m : settings_.swing_apex_m) +
+          std::min(settings_.max_swing_apex_raise_m,
+                   settings_.swing_apex_roughness_gain * ground_.roughness());
       vector3_t p = from + blend * (to - from);
-      p(2) = ground_z_ + apex * 16.0 * u * u * (1.0 - u) * (1.0 - u);
+      p(2) += apex * 16.0 * u * u * (1.0 - u) * (1.0 - u);
       return p;
     }
     from = to;
@@ -447,10 +464,13 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   const scalar_t yaw = toEulerAngles(R)(2);
   if (!initialised_) {
     yaw_unwrapped_ = yaw;
+    std::vector<vector3_t> feet;
     for (size_t i = 0; i < 4; ++i) {
       foothold_[i] = model_.getFramePose(info_.foot_name[i]).translation();
-      foothold_[i](2) = ground_z_;
+      last_stance_foot_[i] = foothold_[i];
+      feet.push_back(foothold_[i]);
     }
+    ground_.reset(feet);
     commanded_pos_ = base_pos_meas_;
     commanded_yaw_ = yaw;
     initialised_ = true;
@@ -481,13 +501,18 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   yaw_gap_ = yaw_gap;
   plan_time_s_ = time_s;
 
-  // Footholds: a foot that has just touched down is held where it landed.
+  // Footholds: a foot that has just touched down is held where it landed, or on the estimated
+  // ground when it is still above it. Where a foot stood at the end of its stance (loaded and
+  // settled, unlike a foot at its planned touchdown) feeds the ground estimate.
   for (size_t i = 0; i < 4; ++i) {
     const bool stance = stanceAt(i, time_s);
+    const vector3_t foot = model_.getFramePose(info_.foot_name[i]).translation();
     if (stance && !was_stance_[i]) {
-      foothold_[i] = model_.getFramePose(info_.foot_name[i]).translation();
-      foothold_[i](2) = ground_z_;
+      foothold_[i] = foot;
+      foothold_[i](2) = std::min(foot(2), ground_.plane().heightAt(foot(0), foot(1)));
     }
+    if (!stance && was_stance_[i]) ground_.addFoothold(i, last_stance_foot_[i]);
+    if (stance) last_stance_foot_[i] = foot;
     was_stance_[i] = stance;
   }
 
@@ -520,6 +545,9 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
     yaw_ref += 0.5 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate) + closed * yaw_gap_;
     yaw_table_.push_back(yaw_ref);
   }
+  // The base keeps its standing height above the estimated ground under it.
+  for (vector3_t& p : base_table_)
+    p(2) = ground_.plane().heightAt(p(0), p(1)) - ground_z_ + base_height_;
 
   // Knots: one more than the horizon needs, so that the base trajectory spans the full horizon.
   // The published yaw starts on the branch of the measured (wrapped) yaw: the controller takes
@@ -533,7 +561,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   for (size_t k = 0; k < knots; ++k) {
     times[k] = time_s + static_cast<scalar_t>(k) * settings_.knot_dt_s;
     base[k] = baseRefAt(times[k]) + bodyShiftAt(times[k]);
-    rpy[k] = vector3_t(0.0, 0.0, yawRefAt(times[k]) - yaw_branch);
+    rpy[k] = rpyRefAt(times[k], yaw_branch);
     for (size_t i = 0; i < 4; ++i) feet[i].push_back(footRefAt(i, times[k]));
   }
   const auto rate = [](const auto& f, scalar_t s) -> vector_t {
@@ -541,9 +569,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   };
   const scalar_t end = times.back();
   const auto base_fn = [this](scalar_t s) { return vector3_t(baseRefAt(s) + bodyShiftAt(s)); };
-  const auto yaw_fn = [this, yaw_branch](scalar_t s) {
-    return vector3_t(0.0, 0.0, yawRefAt(s) - yaw_branch);
-  };
+  const auto yaw_fn = [this, yaw_branch](scalar_t s) { return rpyRefAt(s, yaw_branch); };
 
   auto trajectories = std::make_shared<TrajectoriesBuffer>();
   auto base_traj = std::make_shared<CubicSplineTrajectory>(times, base, rate(base_fn, time_s),

@@ -40,8 +40,9 @@ struct TempFile {
   ~TempFile() { std::remove(path.c_str()); }
 };
 
-/// MuJoCo model of the URDF with a floor and simulation options added to its MJCF text.
-mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
+/// MuJoCo model of the URDF with the ground of `terrain` and simulation options added to its
+/// MJCF text.
+mjModel* loadWithGround(const std::string& urdf_path, double timestep_s, const Terrain& terrain) {
   std::array<char, 1000> error{};
   mjModel* urdf_model = mj_loadXML(urdf_path.c_str(), nullptr, error.data(), error.size());
   if (urdf_model == nullptr) {
@@ -66,22 +67,26 @@ mjModel* loadWithFloor(const std::string& urdf_path, double timestep_s) {
       "<texture name=\"velmora_sky\" type=\"skybox\" builtin=\"gradient\" rgb1=\"0.6 0.75 0.9\" "
       "rgb2=\"0.95 0.97 1\" width=\"64\" height=\"64\"/>"
       "<material name=\"velmora_floor\" texture=\"velmora_checker\" texrepeat=\"1 1\" "
-      "texuniform=\"true\"/></asset>\n";
+      "texuniform=\"true\"/>" +
+      terrain.mjcfAssets() + "</asset>\n";
   const size_t model_end = text.find('>', text.find("<mujoco"));
   text.insert(model_end + 1, "\n" + options);
   const size_t world = text.find("<worldbody>");
   if (world == std::string::npos) throw std::runtime_error("MujocoPlant: MJCF without worldbody");
   text.insert(world + std::string("<worldbody>").size(),
               "\n<light name=\"velmora_sun\" directional=\"true\" pos=\"0 0 5\" "
-              "dir=\"-0.3 0.3 -1\" diffuse=\"0.6 0.6 0.6\" castshadow=\"true\"/>\n"
-              "<geom name=\"velmora_floor\" type=\"plane\" size=\"0 0 1\" "
-              "material=\"velmora_floor\" friction=\"1 0.005 0.0001\" priority=\"1\"/>\n");
+              "dir=\"-0.3 0.3 -1\" diffuse=\"0.6 0.6 0.6\" castshadow=\"true\"/>\n" +
+                  terrain.mjcfGeoms("velmora_floor", "1 0.005 0.0001"));
   std::ofstream(mjcf.path) << text;
 
   mjModel* model = mj_loadXML(mjcf.path.c_str(), nullptr, error.data(), error.size());
   if (model == nullptr) {
-    throw std::runtime_error(std::string("MujocoPlant: cannot load the MJCF with floor: ") +
+    throw std::runtime_error(std::string("MujocoPlant: cannot load the MJCF with ground: ") +
                              error.data());
+  }
+  const std::vector<float>& elevation = terrain.hfieldElevation();
+  if (model->nhfield > 0 && static_cast<size_t>(model->nhfielddata) == elevation.size()) {
+    std::copy(elevation.begin(), elevation.end(), model->hfield_data);
   }
   return model;
 }
@@ -97,9 +102,10 @@ int requireId(const mjModel* model, int type, const std::string& name, const cha
 
 }  // namespace
 
-MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s)
-    : joint_names_(info.joints_name) {
-  model_ = loadWithFloor(urdf_path, timestep_s);
+MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s,
+                         const TerrainSpec& terrain)
+    : terrain_(terrain), joint_names_(info.joints_name) {
+  model_ = loadWithGround(urdf_path, timestep_s, terrain_);
   data_ = mj_makeData(model_);
   int free_joint = -1;
   for (int j = 0; j < model_->njnt; ++j) {
@@ -121,8 +127,15 @@ MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, do
     }
     for (const auto& name : info.foot_name) {
       foot_body_.push_back(requireId(model_, mjOBJ_BODY, name, "foot body"));
+      lower_leg_body_.push_back(model_->body_parentid[foot_body_.back()]);
     }
-    floor_geom_ = requireId(model_, mjOBJ_GEOM, "velmora_floor", "floor geom");
+    const std::string prefix = Terrain::groundGeomPrefix();
+    ground_geom_.assign(static_cast<size_t>(model_->ngeom), false);
+    for (int g = 0; g < model_->ngeom; ++g) {
+      const char* name = mj_id2name(model_, mjOBJ_GEOM, g);
+      ground_geom_[static_cast<size_t>(g)] =
+          name != nullptr && std::string(name).compare(0, prefix.size(), prefix) == 0;
+    }
   } catch (...) {
     mj_deleteData(data_);
     mj_deleteModel(model_);
@@ -139,10 +152,18 @@ MujocoPlant::MujocoPlant(const std::string& urdf_path, const ModelInfo& info, do
   torque_.setZero(nJ);
 
   init_qpos_.assign(model_->qpos0, model_->qpos0 + model_->nq);
+  // The standing pose turned about the origin with the ground there, all feet on it.
+  const matrix3_t start = terrain_.startRotation();
+  const vector3_t base = start * info.base_init_pos;
+  const Eigen::Quaterniond quat(start *
+                                Eigen::Quaterniond(info.base_init_quat(3), info.base_init_quat(0),
+                                                   info.base_init_quat(1), info.base_init_quat(2)));
   const int b = layout_.base_qpos_address;
-  for (int k = 0; k < 3; ++k) init_qpos_[b + k] = info.base_init_pos(k);
-  init_qpos_[b + 3] = info.base_init_quat(3);
-  for (int k = 0; k < 3; ++k) init_qpos_[b + 4 + k] = info.base_init_quat(k);
+  for (int k = 0; k < 3; ++k) init_qpos_[b + k] = base(k);
+  init_qpos_[b + 3] = quat.w();
+  init_qpos_[b + 4] = quat.x();
+  init_qpos_[b + 5] = quat.y();
+  init_qpos_[b + 6] = quat.z();
   for (Eigen::Index j = 0; j < nJ; ++j) {
     init_qpos_[layout_.joint_qpos_address[j]] = info.joints_init_pos(j);
   }
@@ -240,7 +261,9 @@ void MujocoPlant::setFloorFriction(double mu) {
   if (!(mu > 0.0) || !std::isfinite(mu)) {
     throw std::invalid_argument("MujocoPlant::setFloorFriction: the coefficient must be positive");
   }
-  model_->geom_friction[3 * floor_geom_] = mu;
+  for (int g = 0; g < model_->ngeom; ++g) {
+    if (isGround(g)) model_->geom_friction[3 * g] = mu;
+  }
 }
 
 void MujocoPlant::step() {
@@ -287,9 +310,13 @@ vector_t MujocoPlant::controllerQvel() const {
 std::string MujocoPlant::nonFootContactBody() const {
   for (int c = 0; c < data_->ncon; ++c) {
     const mjContact& contact = data_->contact[c];
-    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
-    const int other = contact.geom1 == floor_geom_ ? contact.geom2 : contact.geom1;
+    if (!isGround(contact.geom1) && !isGround(contact.geom2)) continue;
+    const int other = isGround(contact.geom1) ? contact.geom2 : contact.geom1;
     const int body = model_->geom_bodyid[other];
+    if (std::find(lower_leg_body_.begin(), lower_leg_body_.end(), body) != lower_leg_body_.end() &&
+        terrain_.spec().type != TerrainSpec::Type::kFlat) {
+      continue;  // a lower leg grazing a step's edge or a bump
+    }
     if (std::find(foot_body_.begin(), foot_body_.end(), body) == foot_body_.end()) {
       const char* name = mj_id2name(model_, mjOBJ_BODY, body);
       return name != nullptr ? std::string(name) : "body " + std::to_string(body);
@@ -302,8 +329,8 @@ std::vector<bool> MujocoPlant::footContacts() const {
   std::vector<bool> in_contact(foot_body_.size(), false);
   for (int c = 0; c < data_->ncon; ++c) {
     const mjContact& contact = data_->contact[c];
-    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
-    const int other = contact.geom1 == floor_geom_ ? contact.geom2 : contact.geom1;
+    if (!isGround(contact.geom1) && !isGround(contact.geom2)) continue;
+    const int other = isGround(contact.geom1) ? contact.geom2 : contact.geom1;
     const int body = model_->geom_bodyid[other];
     for (size_t i = 0; i < foot_body_.size(); ++i) {
       if (foot_body_[i] == body) in_contact[i] = true;
@@ -316,8 +343,8 @@ std::vector<double> MujocoPlant::footVerticalForces() const {
   std::vector<double> force_z(foot_body_.size(), 0.0);
   for (int c = 0; c < data_->ncon; ++c) {
     const mjContact& contact = data_->contact[c];
-    if (contact.geom1 != floor_geom_ && contact.geom2 != floor_geom_) continue;
-    const bool foot_is_second = contact.geom2 != floor_geom_;
+    if (!isGround(contact.geom1) && !isGround(contact.geom2)) continue;
+    const bool foot_is_second = !isGround(contact.geom2);
     const int body = model_->geom_bodyid[foot_is_second ? contact.geom2 : contact.geom1];
     // Force in the contact frame (normal, two tangents: the rows of `frame`), exerted by geom1
     // on geom2; its world z is the z column of the frame.

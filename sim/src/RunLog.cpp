@@ -38,8 +38,8 @@ TimingSummary TimingSummary::of(std::vector<scalar_t> values_ms) {
 }
 
 bool isFallen(const RunSample& sample) {
-  return sample.base_pos(2) < kFallHeight || std::abs(sample.base_rpy(0)) > kFallAngle ||
-         std::abs(sample.base_rpy(1)) > kFallAngle;
+  return sample.base_pos(2) - sample.ground_z < kFallHeight ||
+         std::abs(sample.base_rpy(0)) > kFallAngle || std::abs(sample.base_rpy(1)) > kFallAngle;
 }
 
 RunReport summarizeMotion(const std::vector<RunSample>& samples, bool body_touched_floor,

@@ -126,6 +126,7 @@ class Recorder {
     RunSample s;
     s.time_s = t;
     s.base_pos = q.head<3>();
+    s.ground_z = plant.terrainHeightAt(s.base_pos(0), s.base_pos(1));
     s.base_rpy = toEulerAngles(R);
     const matrix3_t heading =
         Eigen::AngleAxisd(s.base_rpy(2), vector3_t::UnitZ()).toRotationMatrix();
@@ -138,7 +139,7 @@ class Recorder {
     for (size_t i = 0; i < 4 && i < contact.size(); ++i) s.foot_contact[i] = contact[i];
     const std::vector<double> force_z = plant.footVerticalForces();
     for (size_t i = 0; i < 4 && i < force_z.size(); ++i) s.foot_force_z[i] = force_z[i];
-    s.height_ref = planner.baseHeight();
+    s.height_ref = planner.baseRefAt(node_time)(2);
     s.mpc_ms = mpc_ms;
     s.wbc_ms = wbc_ms;
     if (num_samples_ < samples_.size()) {
@@ -250,7 +251,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
                      "': " + error.what());
   }
-  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   plant.setFloorFriction(options.friction);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   ScenarioTimeline timeline = timelineOf(options);
@@ -404,7 +405,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   const Robot robot = loadRobot(options);
   ensureRosContext();
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
-  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep);
+  MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   plant.setFloorFriction(options.friction);
   GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
   // The host thread reads the command and gait (const queries); this thread applies the plant

@@ -135,6 +135,8 @@ std::string simUsage() {
          "; mpc_fail in lockstep only)\n"
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
          "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
+         "                   [--terrain flat|slope:DEG[:HEADING_DEG]|steps:H_M[:DEPTH_M[:COUNT]]|\n"
+         "                              rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]]\n"
          "scenarios: NAME is a bundled file (stand, trot_in_place, walk, turn, push, soak, "
          "push_8_directions,\n"
          "  payload_3kg, ...), a path names your own; flags override the file's values; a run "
@@ -167,9 +169,9 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       continue;
     }
     static const char* const kValued[] = {
-        "--scenario",          "--vx",     "--vy",  "--yaw-rate", "--duration", "--robot-urdf",
-        "--robot-description", "--params", "--out", "--fault",    "--video",    "--video-fps",
-        "--video-size",        "--camera", "--gait"};
+        "--scenario",          "--vx",     "--vy",     "--yaw-rate", "--duration", "--robot-urdf",
+        "--robot-description", "--params", "--out",    "--fault",    "--video",    "--video-fps",
+        "--video-size",        "--camera", "--gait",   "--terrain"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
@@ -219,6 +221,12 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
         throw UsageError(std::string("velmora_sim: --gait: ") + error.what());
       }
       options.gait = value;
+    } else if (flag == "--terrain") {
+      try {
+        options.terrain = parseTerrainSpec(value);
+      } catch (const std::invalid_argument& error) {
+        throw UsageError("velmora_sim: --terrain '" + value + "': " + error.what());
+      }
     } else if (flag == "--camera") {
       if (value != "follow" && value != "side" && value != "top") {
         throw UsageError("velmora_sim: --camera must be follow, side or top, got '" + value + "'");

@@ -38,6 +38,12 @@ TEST(RunLog, FiguresOfASyntheticRunAndFallCriteria) {
     s.base_pos(2) = z;
     s.base_rpy << roll, pitch, 0.0;
     EXPECT_EQ(isFallen(s), fallen) << z << " " << roll << " " << pitch;
+    // The same trunk height above raised ground (a slope, a step): judged above that ground.
+    s.ground_z = 0.5;
+    s.base_pos(2) = z + 0.5;
+    EXPECT_EQ(isFallen(s), fallen) << "0.5 m above the ground at " << z;
+    s.base_pos(2) = z;
+    EXPECT_TRUE(isFallen(s));
   }
 }
 

@@ -18,6 +18,14 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
       {{"--fault", "nan_state@inf"}, "must be a finite number of seconds >= 0, got 'inf'"},
       {{"--duration", "5", "--fault", "nan_state@5"}, "starts at or after the end of the run"},
       {{"--fault", "mpc_fail@1"}, "--fault mpc_fail needs --lockstep"},
+      {{"--terrain", "hills"}, "unknown terrain 'hills'"},
+      {{"--terrain", "rough"}, "rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]"},
+      {{"--terrain", "slope:10:0:1"}, "slope:ANGLE_DEG[:HEADING_DEG]"},
+      {{"--terrain", "slope:20"}, "slope angle_deg must lie in [0, 15] deg, got 20"},
+      {{"--terrain", "steps:-0.06"}, "steps height_m must lie in [-0.05, 0.05] m"},
+      {{"--terrain", "steps:0.04:0.3:2.5"}, "steps count must be a whole number, got '2.5'"},
+      {{"--terrain", "rough:0.02:x"}, "rough wavelength_m expects a finite number, got 'x'"},
+      {{"--terrain", "rough:0.03"}, "rough amplitude_m must lie in"},
   };
   for (const auto& [args, fragment] : cases) {
     try {
@@ -27,6 +35,12 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
       EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos) << error.what();
     }
   }
+  const TerrainSpec steps =
+      parseSimOptions({"--terrain", "steps:-0.04:0.3:3"}, VELMORA_ROBOTS_DIR).terrain;
+  EXPECT_EQ(steps.type, TerrainSpec::Type::kSteps);
+  EXPECT_EQ(steps.step_height_m, -0.04);
+  EXPECT_EQ(steps.step_depth_m, 0.3);
+  EXPECT_EQ(steps.step_count, 3);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/Types.h"
 #include "description/ModelInfo.h"
 #include "pinocchio/PinocchioInterface.h"
+#include "sim/GroundPlaneEstimator.h"
 #include "sim/LegInverseKinematics.h"
 
 namespace velmora {
@@ -79,6 +80,13 @@ struct PlannerSettings {
   scalar_t pose_tracking_rate = 1.0;
   scalar_t max_position_gap_m = 0.2;  ///< the commanded position stays this close to the robot
   scalar_t max_yaw_gap_rad = 0.4;     ///< the commanded yaw stays this close to the robot's
+  /// Share of the estimated ground's slope the planned body pitch and roll follow (0: level).
+  scalar_t ground_attitude_fraction = 0.5;
+  /// Swing apex raise per metre of ground roughness (GroundPlaneEstimator::roughness), capped
+  /// at max_swing_apex_raise_m.
+  scalar_t swing_apex_roughness_gain = 3.0;
+  scalar_t max_swing_apex_raise_m = 0.04;
+  GroundPlaneSettings ground;  ///< the ground plane estimator's constants
 };
 
 /// What one planning cycle produces.
@@ -137,8 +145,12 @@ class GaitPlanner {
   const vector3_t& positionGap() const { return position_gap_; }
   /// Commanded minus measured yaw at the last cycle [rad].
   scalar_t yawGap() const { return yaw_gap_; }
-  /// Standing base height [m] the planner holds.
+  /// Standing base height [m] the planner holds (above level ground at z = 0; on other ground
+  /// the planned base keeps this height above the estimated ground).
   scalar_t baseHeight() const { return base_height_; }
+  /// The ground plane the planner estimates from where the feet stood (plane of the foot
+  /// centres).
+  const GroundPlaneEstimator& ground() const { return ground_; }
 
  private:
   /// One swing of a foot [s], and the gait it belongs to.
@@ -167,6 +179,8 @@ class GaitPlanner {
   /// The gait in force at `time_s`.
   const Gait& gaitAt(scalar_t time_s) const;
   vector3_t raibertFoothold(size_t foot, scalar_t touchdown_s, scalar_t stance_s) const;
+  /// Planned roll, pitch (a share of the ground's slope) and yaw on the published branch.
+  vector3_t rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
 
   ModelInfo info_;
@@ -183,6 +197,8 @@ class GaitPlanner {
   std::array<vector3_t, 4> nominal_foot_offset_{};  ///< foot in base axes at the standing pose
   std::array<vector3_t, 4> foothold_{};
   std::array<bool, 4> was_stance_{{true, true, true, true}};
+  std::array<vector3_t, 4> last_stance_foot_{};  ///< measured foot at the last stance cycle
+  GroundPlaneEstimator ground_;
   bool initialised_ = false;
   // Cycle values.
   scalar_t plan_time_s_ = 0.0;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The simulated robot: MuJoCo loads the robot's URDF, adds a flat floor and steps the physics
+// The simulated robot: MuJoCo loads the robot's URDF, adds the ground and steps the physics
 // with joint-level motor drivers fed by ActuatorCmds messages.
 
 #include <memory>
@@ -13,24 +13,28 @@
 #include "core/Types.h"
 #include "description/ModelInfo.h"
 #include "sim/StateConversion.h"
+#include "sim/Terrain.h"
 
 namespace velmora {
 namespace sim {
 
-/// A MuJoCo model of the robot on a flat floor (friction 1, which floor contacts use, time
-/// step `timestep_s`).
+/// A MuJoCo model of the robot on the ground of a TerrainSpec (friction 1 unless a scenario sets
+/// it, which every ground contact uses; time step `timestep_s`).
 ///
 /// Until the first command is applied the robot is held in the initial standing pose of the
-/// description. Each step applies to every commanded joint
+/// description, turned about the origin with the ground there (Terrain::startRotation). Each step
+/// applies to every commanded joint
 ///   tau = kp (pos - q) + kd (vel - qd) + torque,
 /// clamped to the joint's effort limit, through qfrc_applied. Not thread-safe; not copyable.
 class MujocoPlant {
  public:
-  /// Loads `urdf_path` (the URDF is the only robot description) and places the robot in the
-  /// initial pose of `info`.
+  /// Loads `urdf_path` (the URDF is the only robot description) on `terrain` and places the
+  /// robot in the initial pose of `info`.
   /// @throws std::runtime_error with MuJoCo's message when the URDF cannot be loaded, and
-  ///         std::invalid_argument naming the joint or body that `info` lists but the model lacks.
-  MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s = 0.001);
+  ///         std::invalid_argument naming the joint or body that `info` lists but the model lacks,
+  ///         or the terrain field out of range.
+  MujocoPlant(const std::string& urdf_path, const ModelInfo& info, double timestep_s = 0.001,
+              const TerrainSpec& terrain = TerrainSpec{});
   ~MujocoPlant();
   MujocoPlant(const MujocoPlant&) = delete;
   MujocoPlant& operator=(const MujocoPlant&) = delete;
@@ -62,10 +66,15 @@ class MujocoPlant {
   /// Controller generalised position (7 + nJ) and velocity (6 + nJ).
   vector_t controllerQpos() const;
   vector_t controllerQvel() const;
+  /// The simulated ground.
+  const Terrain& terrain() const { return terrain_; }
+  /// Height [m] of the ground at world (x, y).
+  double terrainHeightAt(double x, double y) const { return terrain_.heightAt(x, y); }
   /// True when a body other than a foot touches the floor.
   bool nonFootContact() const { return !nonFootContactBody().empty(); }
-  /// Name of a body other than a foot that touches the floor (the first MuJoCo lists), or an
-  /// empty string when only feet do.
+  /// Name of a body other than a foot that touches the ground (the first MuJoCo lists), or an
+  /// empty string when only feet do. On uneven terrain the lower legs (the bodies carrying the
+  /// feet) are let touch it too: a shin grazing a step's edge or a bump is part of walking there.
   std::string nonFootContactBody() const;
   /// Stance flags in foot order from the floor contacts.
   std::vector<bool> footContacts() const;
@@ -83,13 +92,16 @@ class MujocoPlant {
                                               const std::vector<std::string>& joints);
   vector_t mjQpos() const;
   vector_t mjQvel() const;
+  bool isGround(int geom) const { return ground_geom_[static_cast<size_t>(geom)]; }
 
+  Terrain terrain_;
   mjModel* model_ = nullptr;
   mjData* data_ = nullptr;
   PlantStateLayout layout_;
   std::vector<double> effort_limit_;  ///< per controller joint [N m]
   std::vector<int> foot_body_;        ///< MuJoCo body id per foot
-  int floor_geom_ = -1;
+  std::vector<int> lower_leg_body_;   ///< MuJoCo body id of the parent of each foot
+  std::vector<bool> ground_geom_;     ///< per MuJoCo geom: part of the ground
   int trunk_body_ = -1;
   std::vector<double> init_qpos_;
   bool released_ = false;

@@ -22,6 +22,7 @@ namespace sim {
 struct RunSample {
   scalar_t time_s = 0.0;
   vector3_t base_pos = vector3_t::Zero();  ///< world [m]
+  scalar_t ground_z = 0.0;                 ///< height of the ground under the base [m]
   vector3_t base_rpy = vector3_t::Zero();  ///< roll, pitch, yaw [rad]
   vector3_t base_vel = vector3_t::Zero();  ///< heading frame [m/s]
   scalar_t yaw_rate = 0.0;                 ///< world z [rad/s]
@@ -70,7 +71,8 @@ struct RunReport {
   size_t non_finite_messages = 0;   ///< applied messages with a NaN or infinite value
 };
 
-/// True when the sample shows a fallen robot: trunk below 0.15 m or roll or pitch beyond 0.8 rad.
+/// True when the sample shows a fallen robot: trunk less than 0.15 m above the ground under it,
+/// or roll or pitch beyond 0.8 rad.
 bool isFallen(const RunSample& sample);
 
 /// The motion figures of `samples` (fell, duration, means, errors, drift); the caller fills the

@@ -3,6 +3,7 @@
 // The ground a simulated run takes place on.
 
 #include <cstdint>
+#include <string>
 
 namespace velmora {
 namespace sim {
@@ -22,6 +23,19 @@ struct TerrainSpec {
   double wavelength_m = 0.3;    ///< rough: typical distance between bumps
   uint32_t seed = 1;            ///< rough: seed of the random heightfield
 };
+
+/// Checks every field the type uses: slope angle 0..15 deg, heading within one turn either way;
+/// steps |height| <= 0.05 m, depth 0.05..10 m, count 1..100, first riser within 1 km (ahead of
+/// the robot's feet, about 0.3 m, for a clean start); rough amplitude 0..0.02 m (0: level),
+/// wavelength 0.01..100 m.
+/// @throws std::invalid_argument naming the field, its limits and the value.
+void validateTerrainSpec(const TerrainSpec& spec);
+
+/// Parses the compact form `flat`, `slope:ANGLE_DEG[:HEADING_DEG]`,
+/// `steps:HEIGHT_M[:DEPTH_M[:COUNT]]` or `rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]`; omitted
+/// parts keep TerrainSpec's defaults. The result is validated (validateTerrainSpec).
+/// @throws std::invalid_argument naming the bad part and, for a value out of range, its limits.
+TerrainSpec parseTerrainSpec(const std::string& text);
 
 }  // namespace sim
 }  // namespace velmora

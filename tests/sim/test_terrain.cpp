@@ -1,0 +1,101 @@
+// The simulated ground and the planner's estimate of it: the height function against MuJoCo's own
+// ray cast on the compiled terrain, the start pose on it, and the plane fit against exact planes.
+
+#include <random>
+
+#include "SimTestSupport.h"
+#include "sim/GroundPlaneEstimator.h"
+#include "sim/MujocoPlant.h"
+
+namespace velmora::sim {
+namespace {
+
+TerrainSpec terrainOf(const std::string& text) { return parseTerrainSpec(text); }
+
+class TerrainTest : public test::BundledRobotTest,
+                    public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(TerrainTest, HeightMatchesMujocoRayCastAndTheRobotStartsOnTheGround) {
+  const MujocoPlant plant(test::kUrdf, info_, 0.001, terrainOf(GetParam()));
+  const Terrain& terrain = plant.terrain();
+  std::mt19937 generator(3);
+  std::uniform_real_distribution<double> along(-2.5, 9.0), across(-3.5, 3.5);
+  double highest = 0.0;
+  for (int k = 0; k < 400; ++k) {
+    const double x = along(generator), y = across(generator);
+    if (std::abs(x) < 0.6 && std::abs(y) < 0.4) continue;  // the robot
+    const mjtNum from[3] = {x, y, 5.0}, down[3] = {0.0, 0.0, -1.0};
+    int geom = -1;
+    const mjtNum distance =
+        mj_ray(&plant.model(), &plant.data(), from, down, nullptr, 1, -1, &geom);
+    ASSERT_GE(geom, 0) << "no ground under " << x << ", " << y;
+    EXPECT_NEAR(5.0 - distance, terrain.heightAt(x, y), 1e-6)
+        << GetParam() << " at " << x << ", " << y;
+    highest = std::max(highest, std::abs(terrain.heightAt(x, y)));
+  }
+  // The terrain is there at all (a flat field would match the ray cast of a flat floor).
+  const TerrainSpec& spec = terrain.spec();
+  const double expected_relief = spec.type == TerrainSpec::Type::kFlat    ? 0.0
+                                 : spec.type == TerrainSpec::Type::kRough ? 0.5 * spec.amplitude_m
+                                                                          : 0.02;
+  EXPECT_GE(highest, expected_relief);
+  // Feet start on the ground: their centres a foot radius (0.02 m) above it along the normal.
+  for (const std::string& foot : info_.foot_name) {
+    const mjtNum* p = plant.data().xpos + 3 * mj_name2id(&plant.model(), mjOBJ_BODY, foot.c_str());
+    const double cos_tilt = std::cos(spec.angle_deg * M_PI / 180.0);
+    EXPECT_NEAR((p[2] - terrain.heightAt(p[0], p[1])) * cos_tilt, 0.02, 2e-3) << foot;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, TerrainTest,
+                         ::testing::Values("flat", "slope:12:30", "slope:15:200", "steps:0.04",
+                                           "steps:-0.05:0.3:4", "rough:0.02:0.3:7"));
+
+TEST(Terrain, RoughGroundIsDeterministicInItsSeedAndLevelAtTheStart) {
+  const Terrain a(terrainOf("rough:0.02:0.3:7")), b(terrainOf("rough:0.02:0.3:7"));
+  const Terrain other(terrainOf("rough:0.02:0.3:8"));
+  double difference = 0.0;
+  for (double x = 1.5; x < 4.0; x += 0.13) {
+    EXPECT_EQ(a.heightAt(x, 0.7), b.heightAt(x, 0.7));
+    difference = std::max(difference, std::abs(a.heightAt(x, 0.7) - other.heightAt(x, 0.7)));
+    EXPECT_EQ(a.heightAt(0.3 * std::cos(x), 0.3 * std::sin(x)), 0.0);
+  }
+  EXPECT_GT(difference, 0.005);
+}
+
+TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
+  const GroundPlane truth{0.31, -0.17, 0.09};
+  std::mt19937 generator(5);
+  std::uniform_real_distribution<double> coordinate(-0.3, 0.3);
+  const auto onPlane = [&](double x0) {
+    const double x = x0 + coordinate(generator), y = coordinate(generator);
+    return vector3_t(x, y, truth.heightAt(x, y));
+  };
+  std::vector<vector3_t> feet;
+  for (int i = 0; i < 4; ++i) feet.push_back(onPlane(5.0));
+  const auto expectPlane = [&truth](const GroundPlane& plane) {
+    EXPECT_NEAR(plane.height, truth.height, 1e-9);
+    EXPECT_NEAR(plane.slope_x, truth.slope_x, 1e-9);
+    EXPECT_NEAR(plane.slope_y, truth.slope_y, 1e-9);
+  };
+  expectPlane(GroundPlane::fit(feet).value());
+  GroundPlaneEstimator estimator(4, GroundPlaneSettings{});
+  estimator.reset(feet);
+  expectPlane(estimator.plane());
+  // Footholds walking along the plane; then one 5 cm off it (a stone, a slip).
+  for (size_t k = 0; k < 12; ++k) estimator.addFoothold(k % 4, onPlane(5.0 + 0.05 * k));
+  expectPlane(estimator.plane());
+  EXPECT_NEAR(estimator.roughness(), 0.0, 1e-9);
+  estimator.addFoothold(2, onPlane(5.7) + vector3_t(0.0, 0.0, 0.05));
+  expectPlane(estimator.plane());
+  // Collinear points leave the slope open; bad input is refused.
+  EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 1, 0}, {2, 2, 1}, {3, 3, 0}}).has_value());
+  EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 0, 0}}).has_value());
+  EXPECT_THROW(estimator.addFoothold(4, vector3_t::Zero()), std::invalid_argument);
+  EXPECT_THROW(estimator.addFoothold(0, vector3_t(0, NAN, 0)), std::invalid_argument);
+  EXPECT_THROW(estimator.reset({feet[0], feet[1]}), std::invalid_argument);
+  EXPECT_THROW(GroundPlaneEstimator(4, GroundPlaneSettings{2, 0.0, 0.03}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace velmora::sim
