@@ -1,0 +1,134 @@
+#include "sweep/RunPlan.h"
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <set>
+
+#include "sweep/SweepError.h"
+
+namespace velmora::sweep {
+namespace {
+
+const std::set<std::string> kDerived = {"push.direction_deg", "push.force_n",   "push.at_s",
+                                        "push.duration_s",    "push.point_m",   "payload.mass_kg",
+                                        "payload.at_s",       "payload.point_m"};
+
+bool isNumber(const std::string& text) {
+  size_t used = 0;
+  try {
+    return std::isfinite(std::stod(text, &used)) && used == text.size();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+/// A derived value is a number, or three comma-separated numbers for a point ("0,0,0.05").
+bool isDerivedValue(const std::string& path, const std::string& value) {
+  if (path.size() < 7 || path.compare(path.size() - 7, 7, "point_m") != 0) return isNumber(value);
+  std::string spaced = value;
+  for (char& c : spaced) c = c == ',' ? ' ' : c;
+  const std::vector<std::string> words = splitWords(spaced);
+  return words.size() == 3 && isNumber(words[0]) && isNumber(words[1]) && isNumber(words[2]);
+}
+
+void checkParameter(const SweepParameter& p, const SweepSpec& spec, const InfoNode& base) {
+  if (isDerivedParameter(p.path)) {
+    if (kDerived.count(p.path) == 0)
+      throw SweepFileError(spec.file, p.line,
+                           "unknown derived parameter '" + p.path +
+                               "' (push.direction_deg, push.force_n, push.at_s, push.duration_s, "
+                               "push.point_m, payload.mass_kg, payload.at_s, payload.point_m)");
+    std::vector<std::string> values = p.grid_values;
+    if (p.distribution) values = p.distribution->choices;
+    for (const std::string& v : values)
+      if (!isDerivedValue(p.path, v))
+        throw SweepFileError(spec.file, p.line, "'" + p.path + "': bad value '" + v + "'");
+    if (p.distribution && p.distribution->kind == Distribution::Kind::kUniform &&
+        p.path.find("point_m") != std::string::npos)
+      throw SweepFileError(spec.file, p.line, "'" + p.path + "' is a point: use choice");
+  } else if (p.path != "duration_s" && base.find(p.path) == nullptr) {
+    throw SweepFileError(spec.file, p.line,
+                         "parameter '" + p.path + "': the base scenario '" + spec.scenario +
+                             "' has no such key, and it is not push.* or payload.*");
+  }
+}
+
+std::string formatNumber(double value, double low, double high) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  const double rounded = std::stod(text);
+  if (rounded < low || rounded > high) std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+}  // namespace
+
+const std::string* RunSpec::value(const std::string& path) const {
+  for (const auto& [key, v] : values)
+    if (key == path) return &v;
+  return nullptr;
+}
+
+bool isDerivedParameter(const std::string& path) {
+  return path.rfind("push.", 0) == 0 || path.rfind("payload.", 0) == 0;
+}
+
+std::vector<RunSpec> expandRuns(const SweepSpec& spec, const InfoNode& base) {
+  bool push = false, payload = false, force = false, mass = false;
+  for (const auto* list : {&spec.grid, &spec.random}) {
+    for (const SweepParameter& p : *list) {
+      checkParameter(p, spec, base);
+      push = push || p.path.rfind("push.", 0) == 0;
+      payload = payload || p.path.rfind("payload.", 0) == 0;
+      force = force || p.path == "push.force_n";
+      mass = mass || p.path == "payload.mass_kg";
+    }
+  }
+  if (push && !force) throw SweepFileError(spec.file, 0, "push.* parameters need push.force_n");
+  if (payload && !mass)
+    throw SweepFileError(spec.file, 0, "payload.* parameters need payload.mass_kg");
+
+  std::mt19937_64 generator(spec.seed);
+  const auto uniform01 = [&generator] {
+    return static_cast<double>(generator() >> 11) * 0x1.0p-53;
+  };
+  std::vector<RunSpec> runs;
+  std::vector<size_t> digit(spec.grid.size(), 0);
+  for (bool more = true; more;) {
+    for (int draw = 0; draw < spec.draws; ++draw) {
+      RunSpec run;
+      run.index = static_cast<int>(runs.size()) + 1;
+      char id[16];
+      std::snprintf(id, sizeof id, "%04d", run.index);
+      run.id = id;
+      for (size_t k = 0; k < spec.grid.size(); ++k)
+        run.values.emplace_back(spec.grid[k].path, spec.grid[k].grid_values[digit[k]]);
+      for (const SweepParameter& p : spec.random) {
+        const Distribution& d = *p.distribution;
+        if (d.kind == Distribution::Kind::kUniform) {
+          run.values.emplace_back(
+              p.path, formatNumber(d.low + (d.high - d.low) * uniform01(), d.low, d.high));
+        } else {
+          run.values.emplace_back(p.path, d.choices[generator() % d.choices.size()]);
+        }
+      }
+      for (const std::string& path : spec.family)
+        run.family += (run.family.empty() ? "" : " ") + path + "=" + *run.value(path);
+      if (run.family.empty()) run.family = "all";
+      runs.push_back(std::move(run));
+    }
+    // Odometer over the grid, last parameter fastest.
+    more = false;
+    for (size_t k = spec.grid.size(); k-- > 0;) {
+      if (++digit[k] < spec.grid[k].grid_values.size()) {
+        more = true;
+        break;
+      }
+      digit[k] = 0;
+    }
+  }
+  return runs;
+}
+
+}  // namespace velmora::sweep
