@@ -50,9 +50,10 @@ int main(int argc, char** argv) {
         options.out_dir = next();
       } else if (arg == "--jobs") {
         const std::string value = next();
-        size_t used = 0;
-        options.jobs = std::stoi(value, &used);
-        if (used != value.size() || options.jobs < 1) throw std::invalid_argument("");
+        if (value.empty() || value.size() > 6 ||
+            value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1)
+          throw std::invalid_argument("--jobs needs a whole number >= 1, not '" + value + "'");
+        options.jobs = std::stoi(value);
       } else if (arg == "--sim") {
         options.sim = next();
       } else if (arg == "--parallel") {
@@ -67,15 +68,7 @@ int main(int argc, char** argv) {
         options.sweep_file = arg;
       }
     } catch (const std::invalid_argument& e) {
-      std::cerr << "velmora_sweep: "
-                << (arg == "--jobs" && std::string(e.what()).empty() ? "--jobs needs a whole "
-                                                                       "number >= 1"
-                                                                     : std::string(e.what()))
-                << '\n'
-                << kUsage;
-      return 2;
-    } catch (const std::out_of_range&) {
-      std::cerr << "velmora_sweep: " << arg << ": value out of range\n";
+      std::cerr << "velmora_sweep: " << e.what() << '\n' << kUsage;
       return 2;
     }
   }

@@ -2,15 +2,18 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -36,6 +39,34 @@ std::string shellQuote(const std::string& text) {
   for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
+
+namespace {
+
+/// Reaps every child of this process (the jobs parallel left behind come to it as their
+/// subreaper); after `grace` those still running get SIGKILL.
+void reapDescendants(std::chrono::milliseconds grace) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  for (;;) {
+    const pid_t reaped = ::waitpid(-1, nullptr, WNOHANG);
+    if (reaped > 0) continue;
+    if (reaped < 0 && errno != EINTR) return;  // no child left
+    if (std::chrono::steady_clock::now() > deadline) {
+      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        char state = 0;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == ::getpid())
+          ::kill(static_cast<pid_t>(std::stoi(entry.path().filename().string())), SIGKILL);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace
 
 ParallelOutcome runParallel(const ParallelOptions& options) {
   std::vector<std::string> args = {options.program, "--will-cite",
@@ -75,6 +106,8 @@ ParallelOutcome runParallel(const ParallelOptions& options) {
   posix_spawnattr_setsigmask(&attributes, &empty);
   posix_spawnattr_setsigdefault(&attributes, &stop_signals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // Jobs that outlive parallel (it stops them after a Ctrl-C without waiting) come back here.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
@@ -103,6 +136,7 @@ ParallelOutcome runParallel(const ParallelOptions& options) {
       ::kill(pid, ++signals_received == 1 ? SIGINT : SIGKILL);
     }
   }
+  reapDescendants(std::chrono::seconds(5));
   restore();
   return outcome;
 }

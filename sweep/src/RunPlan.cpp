@@ -51,6 +51,12 @@ void checkParameter(const SweepParameter& p, const SweepSpec& spec, const InfoNo
     throw SweepFileError(spec.file, p.line,
                          "parameter '" + p.path + "': the base scenario '" + spec.scenario +
                              "' has no such key, and it is not push.* or payload.*");
+  } else if (const InfoNode* node = base.find(p.path); node && !node->children.empty()) {
+    throw SweepFileError(spec.file, p.line,
+                         "parameter '" + p.path +
+                             "' is a block of the base scenario: name one "
+                             "of its keys ('" +
+                             p.path + "." + node->children.front().key + "', ...)");
   }
 }
 
@@ -60,6 +66,36 @@ std::string formatNumber(double value, double low, double high) {
   const double rounded = std::stod(text);
   if (rounded < low || rounded > high) std::snprintf(text, sizeof text, "%.17g", value);
   return text;
+}
+
+int parameterLine(const SweepSpec& spec, const std::string& path) {
+  for (const auto* list : {&spec.grid, &spec.random})
+    for (const SweepParameter& p : *list)
+      if (p.path == path) return p.line;
+  return 0;
+}
+
+/// A push or payload event must start before the run ends (default start: 3 s).
+void checkEventTimes(const RunSpec& run, const SweepSpec& spec, const InfoNode& base) {
+  const InfoNode* base_duration = base.child("duration_s");
+  std::string duration;
+  if (run.value("duration_s") != nullptr)
+    duration = *run.value("duration_s");
+  else if (spec.duration_s)
+    duration = std::to_string(*spec.duration_s);
+  else if (base_duration != nullptr)
+    duration = base_duration->value;
+  if (!isNumber(duration)) return;  // velmora_sim judges the duration itself
+  for (const std::string event : {"push", "payload"}) {
+    const std::string amount = event + (event == "push" ? ".force_n" : ".mass_kg");
+    if (run.value(amount) == nullptr) continue;
+    const std::string* at = run.value(event + ".at_s");
+    if (std::stod(at != nullptr ? *at : "3") < std::stod(duration)) continue;
+    throw SweepFileError(spec.file, parameterLine(spec, at ? event + ".at_s" : amount),
+                         "'" + event + ".at_s' " + (at ? *at : "3 (default)") +
+                             " s is not before the end of run " + run.id + " (duration_s " +
+                             duration + ")");
+  }
 }
 
 }  // namespace
@@ -116,6 +152,7 @@ std::vector<RunSpec> expandRuns(const SweepSpec& spec, const InfoNode& base) {
       for (const std::string& path : spec.family)
         run.family += (run.family.empty() ? "" : " ") + path + "=" + *run.value(path);
       if (run.family.empty()) run.family = "all";
+      checkEventTimes(run, spec, base);
       runs.push_back(std::move(run));
     }
     // Odometer over the grid, last parameter fastest.

@@ -40,8 +40,10 @@ std::optional<std::string> findProgram(const std::string& program);
 /// `text` quoted for a POSIX shell (single quotes).
 std::string shellQuote(const std::string& text);
 
-/// Starts parallel on `options.command_file` and waits for it; forwards SIGINT and SIGTERM
-/// received meanwhile to it. @throws std::runtime_error when parallel cannot be started.
+/// Starts parallel on `options.command_file` and waits for it and for every process it started
+/// (this process becomes their subreaper and reaps all its children; those still running 5 s
+/// after parallel ended are killed); forwards SIGINT and SIGTERM received meanwhile to
+/// parallel. @throws std::runtime_error when parallel cannot be started.
 ParallelOutcome runParallel(const ParallelOptions& options);
 
 /// The job log's results by job sequence number (1-based line of the command file); missing
