@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -32,6 +33,19 @@ std::optional<std::string> findProgram(const std::string& program) {
       return candidate;
   }
   return std::nullopt;
+}
+
+bool isGnuParallel(const std::string& program) {
+  const std::string command = shellQuote(program) + " --version 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  char line[256] = {};
+  const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+  const std::string first(line);
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+  }  // drain, so that the program is not stopped by a closed pipe
+  const bool exited = ::pclose(pipe) == 0;
+  return read && exited && first.rfind("GNU parallel", 0) == 0;
 }
 
 std::string shellQuote(const std::string& text) {

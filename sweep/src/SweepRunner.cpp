@@ -56,11 +56,12 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
   }
   const auto sim = findProgram(options.sim);
   const auto parallel = findProgram(options.parallel);
-  if (!options.dry_run && (!sim || !parallel)) {
+  if (!options.dry_run && (!sim || !parallel || !isGnuParallel(*parallel))) {
     err << "velmora_sweep: "
         << (!parallel ? "GNU parallel ('" + options.parallel +
                             "') is not installed or not on PATH (Debian: apt-get install parallel)"
-                      : "the simulator '" + options.sim + "' is missing or not executable")
+            : !sim ? "the simulator '" + options.sim + "' is missing or not executable"
+                   : "'" + *parallel + "' is not GNU parallel (--version)")
         << '\n';
     return kBadInput;
   }

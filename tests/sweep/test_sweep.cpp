@@ -183,8 +183,9 @@ TEST_F(SweepProgram, OutcomesAndFiguresReachTheTableAndTheFamilySummary) {
   EXPECT_EQ(run("grid { command.vx \"0.5 1.5\" }\n"), 0);  // falls are results
 }
 
-TEST_F(SweepProgram, MissingParallelIsAnInputError) {
+TEST_F(SweepProgram, MissingOrWrongParallelIsAnInputError) {
   EXPECT_EQ(run("grid { command.vx 0.5 }\n", "--parallel " + (dir_ / "none").string()), 2);
+  EXPECT_EQ(run("grid { command.vx 0.5 }\n", "--parallel /bin/true"), 2);
   EXPECT_FALSE(fs::exists(dir_ / "out" / "sweep.csv"));
 }
 

@@ -37,6 +37,9 @@ struct JobResult {
 /// executable match on $PATH; std::nullopt when there is none.
 std::optional<std::string> findProgram(const std::string& program);
 
+/// True when `program --version` says it is GNU parallel (moreutils has another `parallel`).
+bool isGnuParallel(const std::string& program);
+
 /// `text` quoted for a POSIX shell (single quotes).
 std::string shellQuote(const std::string& text);
 
