@@ -76,16 +76,17 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
     for (const RunSpec& run : runs) {
       const fs::path dir = runs_dir / run.id;
       fs::create_directories(dir);
-      std::ofstream scenario(dir / "scenario.info");
+      // Named after the base and the run: velmora_sim reports the scenario by its file name.
+      const fs::path file = dir / (base_path.stem().string() + "_" + run.id + ".info");
+      std::ofstream scenario(file);
       scenario << "; run " << run.id << " of " << options.sweep_file.string() << " (base "
                << base_path.string() << "): " << run.family << '\n';
       writeInfo(makeRunScenario(base, run, spec.duration_s, context), scenario);
-      if (!scenario) throw std::runtime_error("cannot write " + (dir / "scenario.info").string());
+      if (!scenario) throw std::runtime_error("cannot write " + file.string());
       commands += shellQuote(sim ? fs::absolute(*sim).string() : options.sim) + " --scenario " +
-                  shellQuote((dir / "scenario.info").string()) +
-                  (spec.lockstep ? " --lockstep" : "") + " --quiet --out " +
-                  shellQuote(dir.string()) + " > " + shellQuote((dir / "sim.log").string()) +
-                  " 2>&1\n";
+                  shellQuote(file.string()) + (spec.lockstep ? " --lockstep" : "") +
+                  " --quiet --out " + shellQuote(dir.string()) + " > " +
+                  shellQuote((dir / "sim.log").string()) + " 2>&1\n";
     }
     writeFile(out_dir / "commands.txt", commands);
   } catch (const std::exception& e) {

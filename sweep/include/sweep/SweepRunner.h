@@ -1,7 +1,7 @@
 #pragma once
 
 // A whole sweep: reads the sweep file and its base scenario, writes one scenario file per run
-// (OUT/runs/<id>/scenario.info) and the command list (OUT/commands.txt), runs them through GNU
+// (OUT/runs/<id>/<base>_<id>.info) and the command list (OUT/commands.txt), runs them through GNU
 // parallel (job log OUT/joblog) and writes OUT/sweep.csv, OUT/summary.txt and OUT/summary.csv.
 
 #include <filesystem>
