@@ -14,6 +14,40 @@ const std::set<std::string> kDerived = {"push.direction_deg", "push.force_n",   
                                         "push.duration_s",    "push.point_m",   "payload.mass_kg",
                                         "payload.at_s",       "payload.point_m"};
 
+/// The keys of the scenario format that take a value: a sweep may set them even where the base
+/// scenario leaves them at their defaults.
+bool isScenarioKey(const std::string& path) {
+  static const std::set<std::string> kKeys = {"description",
+                                              "duration_s",
+                                              "friction",
+                                              "gait",
+                                              "robot.urdf",
+                                              "robot.description",
+                                              "robot.params",
+                                              "terrain.type",
+                                              "terrain.angle_deg",
+                                              "terrain.heading_deg",
+                                              "terrain.height_m",
+                                              "terrain.depth_m",
+                                              "terrain.count",
+                                              "terrain.start_x_m",
+                                              "terrain.amplitude_m",
+                                              "terrain.wavelength_m",
+                                              "terrain.seed",
+                                              "command.vx",
+                                              "command.vy",
+                                              "command.yaw_rate",
+                                              "expect.no_fall",
+                                              "expect.from_s",
+                                              "expect.max_drift_m",
+                                              "expect.max_abs_roll_rad",
+                                              "expect.max_abs_pitch_rad"};
+  for (const char* figure : {"expect.mean_vx.", "expect.mean_vy.", "expect.mean_yaw_rate."})
+    for (const char* part : {"value", "tolerance", "abs_tolerance"})
+      if (path == std::string(figure) + part) return true;
+  return kKeys.count(path) > 0;
+}
+
 bool isNumber(const std::string& text) {
   size_t used = 0;
   try {
@@ -47,10 +81,11 @@ void checkParameter(const SweepParameter& p, const SweepSpec& spec, const InfoNo
     if (p.distribution && p.distribution->kind == Distribution::Kind::kUniform &&
         p.path.find("point_m") != std::string::npos)
       throw SweepFileError(spec.file, p.line, "'" + p.path + "' is a point: use choice");
-  } else if (p.path != "duration_s" && base.find(p.path) == nullptr) {
+  } else if (!isScenarioKey(p.path) && base.find(p.path) == nullptr) {
     throw SweepFileError(spec.file, p.line,
-                         "parameter '" + p.path + "': the base scenario '" + spec.scenario +
-                             "' has no such key, and it is not push.* or payload.*");
+                         "parameter '" + p.path + "': neither a key of the base scenario '" +
+                             spec.scenario +
+                             "' or of the scenario format, nor push.* or payload.*");
   } else if (const InfoNode* node = base.find(p.path); node && !node->children.empty()) {
     throw SweepFileError(spec.file, p.line,
                          "parameter '" + p.path +

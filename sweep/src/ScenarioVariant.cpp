@@ -74,10 +74,15 @@ InfoNode makeRunScenario(const InfoNode& base, const RunSpec& run,
   }
   for (const auto& [path, value] : run.values) {
     if (isDerivedParameter(path)) continue;
-    InfoNode* node = scenario.find(path);
-    if (node == nullptr) {  // only duration_s may be missing from the base (see expandRuns)
-      scenario.children.push_back(leaf(path, ""));
-      node = &scenario.children.back();
+    InfoNode* node = &scenario;  // made where the base leaves the key at its default
+    std::stringstream parts(path);
+    for (std::string part; std::getline(parts, part, '.');) {
+      InfoNode* next = node->child(part);
+      if (next == nullptr) {
+        node->children.push_back(leaf(part, ""));
+        next = &node->children.back();
+      }
+      node = next;
     }
     node->value = value;
   }

@@ -66,12 +66,13 @@ TEST(SweepPlan, GridTimesDrawsWithinBoundsAndReproducibleFromTheSeed) {
 TEST(SweepPlan, RunScenarioHasTheValuesAndThePushInTimeOrder) {
   const std::vector<RunSpec> runs = expand(
       "scenario walk\ngrid { command.vx \"1.25\"\n push.direction_deg \"90\"\n"
-      "push.force_n \"80\"\n push.at_s \"4\" }\n");
+      "push.force_n \"80\"\n push.at_s \"4\"\n terrain.angle_deg 5 }\n");
   std::ostringstream text;
   writeInfo(makeRunScenario(parseInfo(kBase, "base.info"), runs.at(0), 6.0, {}), text);
   const InfoNode scenario = parseInfo(text.str(), "run.info");
   EXPECT_EQ(scenario.find("command.vx")->value, "1.25");
   EXPECT_EQ(scenario.find("command.vy")->value, "0");
+  EXPECT_EQ(scenario.find("terrain.angle_deg")->value, "5");
   EXPECT_EQ(std::stod(scenario.find("duration_s")->value), 6.0);
   const std::vector<InfoNode>& events = scenario.find("timeline")->children;
   ASSERT_EQ(events.size(), 3u);
@@ -114,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSweep{"scenario walk\nrandom {\n friction { gauss \"1 2\" } }", 3, "gauss"},
         BadSweep{"scenario walk\nrandom {\n draws 0 }", 3, "draws"},
         BadSweep{"scenario walk\nfamily gait\ngrid { friction 1 }", 2, "gait"},
-        BadSweep{"scenario walk\ngrid {\n terrain.angle_deg 5 }", 3, "terrain.angle_deg"},
+        BadSweep{"scenario walk\ngrid {\n comand.vx 5 }", 3, "comand.vx"},
         BadSweep{"scenario walk\ngrid {\n push.force_n \"50 strong\" }", 3, "strong"},
         BadSweep{"scenario walk\ngrid {\n push.angle 5 }", 3, "push.angle"},
         BadSweep{"scenario walk\ngrid {\n command 1 }", 3, "command"},

@@ -32,7 +32,8 @@ bool isDerivedParameter(const std::string& path);
 
 /// Expands `spec` over the base scenario `base` (already parsed).
 /// @throws SweepFileError naming the sweep file and the parameter's line when a parameter path
-///         is neither a key of the base scenario nor a known derived one, when a derived
+///         is neither a key of the base scenario, nor a value key of the scenario format, nor a
+///         known derived one, when it names a block, when a derived
 ///         parameter gets a value that is not a number, or when push.* / payload.* parameters
 ///         lack push.force_n / payload.mass_kg.
 std::vector<RunSpec> expandRuns(const SweepSpec& spec, const InfoNode& base);
