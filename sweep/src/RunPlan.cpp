@@ -1,5 +1,6 @@
 #include "sweep/RunPlan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -17,35 +18,16 @@ const std::set<std::string> kDerived = {"push.direction_deg", "push.force_n",   
 /// The keys of the scenario format that take a value: a sweep may set them even where the base
 /// scenario leaves them at their defaults.
 bool isScenarioKey(const std::string& path) {
-  static const std::set<std::string> kKeys = {"description",
-                                              "duration_s",
-                                              "friction",
-                                              "gait",
-                                              "robot.urdf",
-                                              "robot.description",
-                                              "robot.params",
-                                              "terrain.type",
-                                              "terrain.angle_deg",
-                                              "terrain.heading_deg",
-                                              "terrain.height_m",
-                                              "terrain.depth_m",
-                                              "terrain.count",
-                                              "terrain.start_x_m",
-                                              "terrain.amplitude_m",
-                                              "terrain.wavelength_m",
-                                              "terrain.seed",
-                                              "command.vx",
-                                              "command.vy",
-                                              "command.yaw_rate",
-                                              "expect.no_fall",
-                                              "expect.from_s",
-                                              "expect.max_drift_m",
-                                              "expect.max_abs_roll_rad",
-                                              "expect.max_abs_pitch_rad"};
+  static const std::vector<std::string> kKeys = splitWords(
+      "description duration_s friction gait robot.urdf robot.description robot.params "
+      "terrain.type terrain.angle_deg terrain.heading_deg terrain.height_m terrain.depth_m "
+      "terrain.count terrain.start_x_m terrain.amplitude_m terrain.wavelength_m terrain.seed "
+      "command.vx command.vy command.yaw_rate expect.no_fall expect.from_s expect.max_drift_m "
+      "expect.max_abs_roll_rad expect.max_abs_pitch_rad");
   for (const char* figure : {"expect.mean_vx.", "expect.mean_vy.", "expect.mean_yaw_rate."})
     for (const char* part : {"value", "tolerance", "abs_tolerance"})
       if (path == std::string(figure) + part) return true;
-  return kKeys.count(path) > 0;
+  return std::find(kKeys.begin(), kKeys.end(), path) != kKeys.end();
 }
 
 bool isNumber(const std::string& text) {
@@ -160,6 +142,13 @@ std::vector<RunSpec> expandRuns(const SweepSpec& spec, const InfoNode& base) {
   if (payload && !mass)
     throw SweepFileError(spec.file, 0, "payload.* parameters need payload.mass_kg");
 
+  double total = spec.draws;
+  for (const SweepParameter& p : spec.grid) total *= static_cast<double>(p.grid_values.size());
+  if (total > 1e6)
+    throw SweepFileError(spec.file, 0,
+                         "the sweep has " +
+                             std::to_string(static_cast<long long>(std::min(total, 1e18))) +
+                             " runs; at most 1000000 are allowed");
   std::mt19937_64 generator(spec.seed);
   const auto uniform01 = [&generator] {
     return static_cast<double>(generator() >> 11) * 0x1.0p-53;

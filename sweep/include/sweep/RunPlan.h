@@ -35,7 +35,7 @@ bool isDerivedParameter(const std::string& path);
 ///         is neither a key of the base scenario, nor a value key of the scenario format, nor a
 ///         known derived one, when it names a block, when a derived
 ///         parameter gets a value that is not a number, or when push.* / payload.* parameters
-///         lack push.force_n / payload.mass_kg.
+///         lack push.force_n / payload.mass_kg, or when there would be more than 10^6 runs.
 std::vector<RunSpec> expandRuns(const SweepSpec& spec, const InfoNode& base);
 
 }  // namespace velmora::sweep
