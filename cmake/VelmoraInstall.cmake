@@ -51,8 +51,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# To build against velmora; ffmpeg records velmora_sim's videos.
+# To build against velmora; ffmpeg records velmora_sim's videos; velmora_sweep runs GNU parallel.
 string(CONCAT CPACK_DEBIAN_PACKAGE_RECOMMENDS
        "libeigen3-dev (>= 3.4), libboost-dev (>= 1.74), liburdfdom-dev, pkg-config, cmake (>= 3.16), "
-       "g++, ffmpeg")
+       "g++, ffmpeg, parallel")
 include(CPack)

@@ -28,12 +28,12 @@ for package in libmujoco2.2.2 liburdfdom-model libstdc++6 libc6; do
   [[ "$depends" == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 recommends="$(field Recommends)"
-for package in libeigen3-dev libboost-dev liburdfdom-dev ffmpeg; do
+for package in libeigen3-dev libboost-dev liburdfdom-dev ffmpeg parallel; do
   [[ "$recommends" == *"$package"* ]] || fail "Recommends lacks $package: $recommends"
 done
 
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for path in ./usr/bin/velmora_sim ./usr/lib/libvelmora_motion_controller.a \
+for path in ./usr/bin/velmora_sim ./usr/bin/velmora_sweep ./usr/lib/libvelmora_motion_controller.a \
             ./usr/lib/libvelmora_ros2.a ./usr/include/velmora/control/MotionController.h \
             ./usr/include/velmora/rclcpp/rclcpp.hpp ./usr/include/velmora/core/Version.h \
             ./usr/lib/cmake/velmora/velmoraConfig.cmake ./usr/lib/cmake/velmora/velmoraTargets.cmake \

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(build-essential cmake pkg-config libeigen3-dev libboost-dev liburdfdom-dev
+PACKAGES=(build-essential cmake pkg-config libeigen3-dev libboost-dev liburdfdom-dev parallel
           libmujoco-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
           clang libfuzzer-14-dev libclang-rt-14-dev
           chromium libpng-dev

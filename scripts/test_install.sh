@@ -27,8 +27,8 @@ prefix="$work/prefix"
 fail() { echo "test_install: FAILED: $*" >&2; exit 1; }
 
 echo "test_install: install into $prefix"
-# The installed targets: the program depends on every library.
-cmake --build "$BUILD_DIR" -j "$JOBS" --target velmora_sim_app
+# The installed targets: the programs (velmora_sim depends on every library).
+cmake --build "$BUILD_DIR" -j "$JOBS" --target velmora_sim_app velmora_sweep_app
 cmake --install "$BUILD_DIR" --prefix "$prefix" > "$work/install.log"
 
 # Layout.
@@ -37,7 +37,7 @@ for path in include/velmora/control/MotionController.h include/velmora/rclcpp/rc
             lib/cmake/velmora/velmoraConfigVersion.cmake lib/pkgconfig/velmora.pc \
             share/velmora/robots/kestrel/robot.urdf share/velmora/robots/kestrel/description.info \
             share/velmora/robots/kestrel/params.info share/velmora/scenarios/walk.info \
-            share/velmora/scenarios/soak.info bin/velmora_sim; do
+            share/velmora/scenarios/soak.info bin/velmora_sim bin/velmora_sweep; do
   [ -e "$prefix/$path" ] || fail "$path is not installed"
 done
 stray="$(find "$prefix/include" -mindepth 1 -maxdepth 1 ! -name velmora)"

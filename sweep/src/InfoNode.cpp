@@ -1,0 +1,163 @@
+#include "sweep/InfoNode.h"
+
+#include <cctype>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "sweep/SweepError.h"
+
+namespace velmora::sweep {
+namespace {
+
+struct Token {
+  enum class Kind { kWord, kOpen, kClose } kind;
+  std::string text;
+  int line;
+};
+
+std::vector<Token> tokenize(const std::string& text, const std::string& file) {
+  std::vector<Token> tokens;
+  int line = 1;
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++line;
+      ++i;
+    } else if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (c == ';') {
+      while (i < text.size() && text[i] != '\n') ++i;
+    } else if (c == '{' || c == '}') {
+      tokens.push_back({c == '{' ? Token::Kind::kOpen : Token::Kind::kClose, {}, line});
+      ++i;
+    } else if (c == '"') {
+      std::string word;
+      const int start = line;
+      for (++i;; ++i) {
+        if (i >= text.size() || text[i] == '\n')
+          throw SweepFileError(file, start, "unterminated quoted string");
+        if (text[i] == '"') break;
+        if (text[i] == '\\' && i + 1 < text.size()) {
+          const char e = text[++i];
+          word += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+        } else {
+          word += text[i];
+        }
+      }
+      ++i;
+      tokens.push_back({Token::Kind::kWord, word, start});
+    } else {
+      const size_t start = i;
+      while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])) &&
+             text[i] != '{' && text[i] != '}' && text[i] != ';' && text[i] != '"')
+        ++i;
+      tokens.push_back({Token::Kind::kWord, text.substr(start, i - start), line});
+    }
+  }
+  return tokens;
+}
+
+void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent, bool nested,
+                   const std::string& file) {
+  while (i < tokens.size()) {
+    const Token& token = tokens[i];
+    if (token.kind == Token::Kind::kClose) {
+      if (!nested) throw SweepFileError(file, token.line, "'}' without a matching '{'");
+      ++i;
+      return;
+    }
+    if (token.kind == Token::Kind::kOpen)
+      throw SweepFileError(file, token.line, "'{' without a key before it");
+    InfoNode node;
+    node.key = token.text;
+    node.line = token.line;
+    ++i;
+    if (i < tokens.size() && tokens[i].kind == Token::Kind::kWord && tokens[i].line == node.line) {
+      node.value = tokens[i].text;
+      ++i;
+    }
+    if (i < tokens.size() && tokens[i].kind == Token::Kind::kOpen) {
+      ++i;
+      parseChildren(tokens, i, node, true, file);
+    }
+    parent.children.push_back(std::move(node));
+  }
+  if (nested) throw SweepFileError(file, parent.line, "'" + parent.key + "': '{' is never closed");
+}
+
+std::string quoted(const std::string& value) {
+  const bool bare = !value.empty() && value.find_first_of(" \t\n\"{};\\") == std::string::npos;
+  if (bare) return value;
+  std::string out = "\"";
+  for (const char c : value) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  return out + "\"";
+}
+
+void writeNode(const InfoNode& node, int depth, std::ostream& out) {
+  const std::string indent(2 * depth, ' ');
+  out << indent << quoted(node.key);
+  if (!node.value.empty()) out << ' ' << quoted(node.value);
+  out << '\n';
+  if (node.children.empty()) return;
+  out << indent << "{\n";
+  for (const InfoNode& child : node.children) writeNode(child, depth + 1, out);
+  out << indent << "}\n";
+}
+
+}  // namespace
+
+const InfoNode* InfoNode::child(const std::string& name) const {
+  for (const InfoNode& c : children)
+    if (c.key == name) return &c;
+  return nullptr;
+}
+
+InfoNode* InfoNode::child(const std::string& name) {
+  return const_cast<InfoNode*>(static_cast<const InfoNode*>(this)->child(name));
+}
+
+const InfoNode* InfoNode::find(const std::string& dotted_path) const {
+  const InfoNode* node = this;
+  std::stringstream parts(dotted_path);
+  std::string part;
+  while (node != nullptr && std::getline(parts, part, '.')) node = node->child(part);
+  return node;
+}
+
+InfoNode* InfoNode::find(const std::string& dotted_path) {
+  return const_cast<InfoNode*>(static_cast<const InfoNode*>(this)->find(dotted_path));
+}
+
+InfoNode parseInfo(const std::string& text, const std::string& file_name) {
+  const std::vector<Token> tokens = tokenize(text, file_name);
+  InfoNode root;
+  size_t i = 0;
+  parseChildren(tokens, i, root, false, file_name);
+  return root;
+}
+
+InfoNode readInfoFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw SweepFileError(path, 0, "cannot be read");
+  std::stringstream text;
+  text << in.rdbuf();
+  return parseInfo(text.str(), path);
+}
+
+void writeInfo(const InfoNode& root, std::ostream& out) {
+  for (const InfoNode& child : root.children) writeNode(child, 0, out);
+}
+
+std::vector<std::string> splitWords(const std::string& value) {
+  std::vector<std::string> words;
+  std::istringstream in(value);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+}  // namespace velmora::sweep
