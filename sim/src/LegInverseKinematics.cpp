@@ -52,11 +52,10 @@ LegInverseKinematics::LegInverseKinematics(const ModelInfo& info, const Pinocchi
   }
   q_ = vector_t::Zero(model_.nq);
   q_(6) = 1.0;
-  zero_v_ = vector_t::Zero(model_.nv);
 }
 
 void LegInverseKinematics::updateKinematics() {
-  rigid_body::forwardKinematics(model_, data_, q_, zero_v_);
+  rigid_body::forwardPlacements(model_, data_, q_);
   for (size_t i = 0; i < 4; ++i) {
     const rigid_body::Frame& frame = model_.frames[foot_frame_[i]];
     foot_pos_[i] = data_.oMi[frame.parent_joint].act(frame.placement.translation());
@@ -129,7 +128,8 @@ vector_t LegInverseKinematics::solve(const vector3_t& base_pos, const vector3_t&
     }
     // Backtracking, leg by leg: a step is halved until it brings its foot closer (joint limits
     // and the linearisation can make a full step overshoot); a leg that cannot improve stays.
-    const vector_t q_start = q_;
+    q_start_ = q_;
+    const vector_t& q_start = q_start_;
     const std::array<scalar_t, 4> error_start = error_norm;
     std::array<scalar_t, 4> scale{{1.0, 1.0, 1.0, 1.0}};
     std::array<bool, 4> settled{};

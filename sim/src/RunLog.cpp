@@ -1,6 +1,7 @@
 #include "sim/RunLog.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -23,6 +24,14 @@ std::string number(scalar_t value) {
 
 std::string timing(const TimingSummary& t) {
   return "{\"median\": " + number(t.median) + ", \"max\": " + number(t.max) + "}";
+}
+
+/// The parts of a control cycle, in the order of report.json and of the summary.
+std::array<std::pair<const char*, const TimingSummary*>, 4> cycleParts(const CycleTimings& t) {
+  return {{{"planner", &t.planner},
+           {"contact_force", &t.contact_force},
+           {"whole_body", &t.whole_body},
+           {"plant_step", &t.plant_step}}};
 }
 
 }  // namespace
@@ -117,8 +126,13 @@ void writeReportJson(const RunReport& r, std::ostream& out) {
       << "  \"max_abs_roll\": " << number(r.max_abs_roll) << ",\n"
       << "  \"max_abs_pitch\": " << number(r.max_abs_pitch) << ",\n"
       << "  \"drift_m\": " << number(r.drift_m) << ",\n"
-      << "  \"mpc_ms\": " << timing(r.mpc_ms) << ",\n"
-      << "  \"wbc_ms\": " << timing(r.wbc_ms) << ",\n"
+      << "  \"timing_ms\": {";
+  const char* separator = "";
+  for (const auto& [name, summary] : cycleParts(r.timing_ms)) {
+    out << separator << '"' << name << "\": " << timing(*summary);
+    separator = ", ";
+  }
+  out << "},\n"
       << "  \"messages\": " << r.messages << ",\n"
       << "  \"mpc_failures\": " << count(r.mpc_failures) << ",\n"
       << "  \"wbc_failures\": " << count(r.wbc_failures) << ",\n"
@@ -174,8 +188,13 @@ std::vector<std::pair<std::string, std::string>> summaryRows(const RunReport& r)
   line("max_abs_roll", number(r.max_abs_roll));
   line("max_abs_pitch", number(r.max_abs_pitch));
   line("drift_m", number(r.drift_m));
-  line("mpc_ms", "median " + number(r.mpc_ms.median) + ", max " + number(r.mpc_ms.max));
-  line("wbc_ms", "median " + number(r.wbc_ms.median) + ", max " + number(r.wbc_ms.max));
+  for (const auto& [name, summary] : cycleParts(r.timing_ms)) {
+    const std::string figures =
+        std::isfinite(summary->median)
+            ? "median " + number(summary->median) + ", max " + number(summary->max)
+            : std::string("null (in the controller's threads)");
+    line(std::string(name) + "_ms", figures);
+  }
   line("messages", std::to_string(r.messages));
   line("mpc_failures", count(r.mpc_failures));
   line("wbc_failures", count(r.wbc_failures));

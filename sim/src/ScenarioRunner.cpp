@@ -24,6 +24,7 @@
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
+#include "sim/BackgroundJob.h"
 #include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
@@ -160,14 +161,13 @@ class Recorder {
     return fallen_;
   }
 
-  RunResult finish(const std::vector<double>& mpc_ms, const std::vector<double>& wbc_ms,
-                   size_t messages, size_t mpc_failures, size_t wbc_failures, double wall_s) {
+  RunResult finish(const CycleTimings& timings, size_t messages, size_t mpc_failures,
+                   size_t wbc_failures, double wall_s) {
     RunResult result;
     samples_.resize(num_samples_);
     result.samples = std::move(samples_);
     result.report = summarizeMotion(result.samples, body_touched_);
-    result.report.mpc_ms = TimingSummary::of(mpc_ms);
-    result.report.wbc_ms = TimingSummary::of(wbc_ms);
+    result.report.timing_ms = timings;
     result.report.messages = messages;
     result.report.mpc_failures = mpc_failures;
     result.report.wbc_failures = wbc_failures;
@@ -189,6 +189,38 @@ class Recorder {
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
+
+/// Cycle times [ms] of one part of the control cycle, collected over a run.
+class CycleTimes {
+ public:
+  /// Room for `expected` cycles, so that recording allocates nothing during the run.
+  explicit CycleTimes(size_t expected) { values_.reserve(expected); }
+  /// Records the cycle that started at `start`; returns its duration [ms].
+  double endCycle(Clock::time_point start) {
+    values_.push_back(millisecondsSince(start));
+    return values_.back();
+  }
+  /// Records a cycle timed elsewhere [ms].
+  void add(double ms) { values_.push_back(ms); }
+  /// The last cycle time [ms] (0 before the first).
+  double last() const { return values_.empty() ? 0.0 : values_.back(); }
+  TimingSummary summary() const { return TimingSummary::of(values_); }
+
+ private:
+  std::vector<double> values_;
+};
+
+/// Figures of a part of the cycle the run cannot see.
+constexpr TimingSummary kUnseen{kNotMeasured, kNotMeasured};
+
+/// What one contact force optimisation cycle gave, as the worker thread leaves it.
+struct MpcCycle {
+  double started_s = 0.0;         ///< simulation time of the state and plan it used [s]
+  std::shared_ptr<CtrlData> law;  ///< the feedback law (null when the cycle gave none)
+  bool threw = false;             ///< the cycle threw; `error` holds the message
+  std::string error;
+  double ms = 0.0;  ///< wall time of the cycle [ms]
+};
 
 /// Number of plant steps in one period (at least one).
 long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
@@ -242,7 +274,18 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   };
   publishClock(0.0);
 
-  ContactForceOptimization cfo(node, robot.info, robot.model);
+  // The contact force optimisation reads time from a node of its own, in a context of its own
+  // whose /clock the run sets to the start of each cycle: the cycle runs on a worker thread
+  // while this thread publishes later times on the main /clock.
+  auto mpc_context = std::make_shared<rclcpp::Context>();
+  const char* mpc_argv[] = {"velmora_sim"};
+  mpc_context->init(1, mpc_argv);
+  auto mpc_node = std::make_shared<rclcpp::Node>("velmora_sim_lockstep_mpc",
+                                                 rclcpp::NodeOptions().context(mpc_context));
+  mpc_node->set_parameter(rclcpp::Parameter("use_sim_time", true));
+  auto mpc_clock_pub =
+      mpc_node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
+  ContactForceOptimization cfo(mpc_node, robot.info, robot.model);
   WholeBodyController wbc(node, robot.info, robot.model);
   try {
     cfo.loadParamsSetting(options.params, false);
@@ -267,9 +310,13 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   const long mpc_steps = stepsPer(cfo.dt());
   const long wbc_steps = stepsPer(wbc.dt());
   const long total_steps = std::lround(options.duration_s / kPlantTimestep);
+  const auto cycles = [total_steps](long every) {
+    return static_cast<size_t>(total_steps / every) + 2;
+  };
 
   Recorder recorder(options, progress);
-  std::vector<double> mpc_ms, wbc_ms;
+  CycleTimes planner_ms(cycles(planner_steps)), mpc_ms(cycles(mpc_steps)),
+      wbc_ms(cycles(wbc_steps)), plant_ms(cycles(1));
   size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
   size_t non_finite_messages = 0;
   std::shared_ptr<ModeSchedule> schedule;
@@ -291,12 +338,37 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     }
     ++optimiser_exceptions;
   };
+  // The contact force optimisation runs on a worker thread, overlapped with the planner, the
+  // whole-body controller and the plant: the cycle started at step k on the state and plan of
+  // step k hands its law over at step k + mpc_steps, one optimisation period late, as the
+  // controller's own loop delivers a law computed during the period before. The hand-over step
+  // is fixed, so the run is the same on every machine and load. Declared after everything the
+  // job uses, so that it is destroyed (and waits for the job) first.
+  MpcCycle mpc_cycle;
+  const long mpc_latency_steps = mpc_steps;
+  long mpc_collect_step = 0;  ///< step at which the running cycle hands its law over
+  BackgroundJob mpc_worker;
+  const auto collectMpcCycle = [&]() {
+    mpc_worker.wait();
+    mpc_ms.add(mpc_cycle.ms);
+    if (mpc_cycle.threw) countException("the contact force optimisation", mpc_cycle.error.c_str());
+    std::shared_ptr<CtrlData> result = std::move(mpc_cycle.law);
+    if (faults.failOptimisation(mpc_cycle.started_s)) result.reset();
+    // As the controller's loop: a cycle that throws leaves the last law in place; one that
+    // returns no law hands that on to the whole-body controller.
+    if (!mpc_cycle.threw) {
+      policy = result;
+      policy_seen = policy_seen || result != nullptr;
+      if (!result) ++mpc_failures;
+    }
+  };
   for (long step = 0; step <= total_steps; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     publishClock(t);
     const vector_t plant_qpos = plant.controllerQpos();
     const vector_t plant_qvel = plant.controllerQvel();
     if (step % planner_steps == 0) {
+      const auto start = Clock::now();
       const VelocityCommand wanted = timeline.commandAt(t);
       const std::string& wanted_gait = timeline.gaitAt(t);
       if (wanted.vx != command.vx || wanted.vy != command.vy ||
@@ -306,6 +378,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
         planner.setCommand(gaitNamed(gait_name), command);
       }
       const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
+      planner_ms.endCycle(start);
       schedule = plan.mode_schedule;
       references = plan.trajectories;
       faults.alterPlan(t, schedule, references);
@@ -318,28 +391,29 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       if (wbc_cycle) faults.corruptConsumedState(t, state_qpos);
       state_time = t;
     }
+    if (mpc_worker.pending() && step == mpc_collect_step) collectMpcCycle();
     if (step % mpc_steps == 0 && schedule) {
-      const auto start = Clock::now();
-      std::shared_ptr<CtrlData> result;
-      bool produced = true;
-      try {
-        cfo.update_state(std::make_shared<vector_t>(state_qpos),
-                         std::make_shared<vector_t>(state_qvel));
-        cfo.update_trajectory_reference(references);
-        cfo.update_mode_schedule(schedule);
-        result = cfo.optimize();
-      } catch (const std::exception& error) {
-        countException("the contact force optimisation", error.what());
-        produced = false;
-      }
-      mpc_ms.push_back(millisecondsSince(start));
-      if (faults.failOptimisation(t)) result.reset();
-      // As the controller's loop: a cycle that throws leaves the last law in place; one that
-      // returns no law hands that on to the whole-body controller.
-      if (produced) {
-        policy = result;
-        policy_seen = policy_seen || result != nullptr;
-        if (!result) ++mpc_failures;
+      mpc_collect_step = step + mpc_latency_steps;
+      {
+        rosgraph_msgs::msg::Clock mpc_time;
+        mpc_time.clock = toStamp(t);
+        mpc_clock_pub->publish(mpc_time);
+        mpc_cycle = MpcCycle{};
+        mpc_cycle.started_s = t;
+        mpc_worker.start([&cfo, &mpc_cycle, qpos = std::make_shared<vector_t>(state_qpos),
+                          qvel = std::make_shared<vector_t>(state_qvel), references, schedule] {
+          const auto start = Clock::now();
+          try {
+            cfo.update_state(qpos, qvel);
+            cfo.update_trajectory_reference(references);
+            cfo.update_mode_schedule(schedule);
+            mpc_cycle.law = cfo.optimize();
+          } catch (const std::exception& error) {
+            mpc_cycle.threw = true;
+            mpc_cycle.error = error.what();
+          }
+          mpc_cycle.ms = millisecondsSince(start);
+        });
       }
     }
     if (wbc_cycle && policy_seen) {
@@ -355,7 +429,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       } catch (const std::exception& error) {
         countException("the whole-body controller", error.what());
       }
-      wbc_ms.push_back(millisecondsSince(start));
+      wbc_ms.endCycle(start);
       // The publication: the newest commands while they and the state are fresh, otherwise
       // the damping command on the measured joint positions.
       communication::msg::ActuatorCmds message;
@@ -379,19 +453,21 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       ++messages;
       in_flight.pop_front();
     }
-    if (recorder.observe(plant, planner, t, t, mpc_ms.empty() ? 0.0 : mpc_ms.back(),
-                         wbc_ms.empty() ? 0.0 : wbc_ms.back())) {
-      break;
-    }
+    if (recorder.observe(plant, planner, t, t, mpc_ms.last(), wbc_ms.last())) break;
     visuals.afterStep(plant, command, gait_name);
     if (step == total_steps) break;
+    const auto start = Clock::now();
     disturbPlant(timeline, t, plant);
     plant.step();
+    plant_ms.endCycle(start);
   }
+  mpc_worker.wait();
   visuals.finish(progress, options.quiet);
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
+  const CycleTimings timings{planner_ms.summary(), mpc_ms.summary(), wbc_ms.summary(),
+                             plant_ms.summary()};
   RunResult result =
-      recorder.finish(mpc_ms, wbc_ms, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
+      recorder.finish(timings, messages, mpc_failures, wbc.numFailedSolves(), wall_s);
   result.report.faults = faults.records();
   result.report.safe_command_cycles = safe_command_cycles;
   result.report.optimiser_exceptions = optimiser_exceptions;
@@ -463,6 +539,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   std::atomic<bool> host_running{true};
   std::mutex planner_mutex;
   const double host_start = node->now().seconds();
+  const long total_steps = std::lround(options.duration_s / kPlantTimestep);
+  // Written by the host thread only, read once it has stopped.
+  CycleTimes planner_ms(static_cast<size_t>(options.duration_s / kPlannerPeriod) + 2);
   std::thread host([&] {
     auto next = Clock::now();
     while (host_running.load()) {
@@ -487,7 +566,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
           gait_name = wanted_gait;
           planner.setCommand(gaitNamed(gait_name), command);
         }
+        const auto plan_start = Clock::now();
         const PlannerOutput plan = planner.plan(now, q, v);
+        planner_ms.endCycle(plan_start);
         std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
         std::shared_ptr<const TrajectoriesBuffer> references = plan.trajectories;
         {
@@ -503,7 +584,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   });
 
   Recorder recorder(options, progress);
-  const long total_steps = std::lround(options.duration_s / kPlantTimestep);
+  CycleTimes plant_ms(static_cast<size_t>(total_steps) + 1);
   std::shared_ptr<const communication::msg::ActuatorCmds> applied;
   bool fell = false;
   size_t safe_command_cycles = 0, non_finite_messages = 0;
@@ -566,8 +647,10 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       shown_gait = gait_name;
     }
     visuals.afterStep(plant, shown_command, shown_gait);
+    const auto step_start = Clock::now();
     disturbPlant(timeline, t, plant);
     plant.step();
+    plant_ms.endCycle(step_start);
   }
   visuals.finish(progress, options.quiet);
   host_running.store(false);
@@ -581,9 +664,9 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
     total_messages = messages;
   }
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
-  RunResult result = recorder.finish({}, {}, total_messages, 0, 0, wall_s);
-  result.report.mpc_ms = TimingSummary{kNotMeasured, kNotMeasured};
-  result.report.wbc_ms = TimingSummary{kNotMeasured, kNotMeasured};
+  // The optimisers run inside the controller's threads, which log their own timing lines.
+  const CycleTimings timings{planner_ms.summary(), kUnseen, kUnseen, plant_ms.summary()};
+  RunResult result = recorder.finish(timings, total_messages, 0, 0, wall_s);
   result.report.optimisers_observed = false;
   result.report.faults = faults.records();
   result.report.safe_command_cycles = safe_command_cycles;

@@ -45,6 +45,47 @@ matrix3_t principalRotation(int index, scalar_t s, scalar_t c) {
   return rotation;
 }
 
+/// Places joint `i` in its parent's frame (`liMi`) at position `q` and returns the joint's
+/// motion S_i qd_i in its own frame (zero when `qd` is null).
+Motion placeJoint(const Model& model, int i, const vector_t& q, const vector_t* qd, SE3& liMi) {
+  const int iq = model.idx_qs[i];
+  const int iv = model.idx_vs[i];
+  const SE3& placement = model.jointPlacements[i];
+  const vector3_t& axis = model.axes[i];
+  Motion joint_motion = Motion::Zero();
+  switch (model.joint_types[i]) {
+    case JointType::kFreeFlyer: {
+      const Eigen::Quaternion<scalar_t> orientation(q[iq + 6], q[iq + 3], q[iq + 4], q[iq + 5]);
+      liMi = placement * SE3(orientation.toRotationMatrix(), q.segment<3>(iq));
+      if (qd != nullptr) joint_motion = Motion(qd->segment<3>(iv), qd->segment<3>(iv + 3));
+      break;
+    }
+    case JointType::kRevolute: {
+      const scalar_t s = std::sin(q[iq]);
+      const scalar_t c = std::cos(q[iq]);
+      const int principal = model.principal_axis[i];
+      const matrix3_t rotation =
+          principal >= 0 ? principalRotation(principal, s, c) : axisRotation(axis, s, c);
+      if (model.placement_rotation_is_identity[i]) {
+        liMi.rotation() = rotation;
+      } else {
+        liMi.rotation().noalias() = placement.rotation() * rotation;
+      }
+      liMi.translation() = placement.translation();
+      if (qd != nullptr) joint_motion = Motion(vector3_t::Zero(), axis * (*qd)[iv]);
+      break;
+    }
+    case JointType::kPrismatic:
+      liMi.rotation() = placement.rotation();
+      liMi.translation() = placement.translation() + placement.rotation() * (axis * q[iq]);
+      if (qd != nullptr) joint_motion = Motion(axis * (*qd)[iv], vector3_t::Zero());
+      break;
+    case JointType::kUniverse:
+      break;
+  }
+  return joint_motion;
+}
+
 }  // namespace
 
 void forwardKinematics(const Model& model, Data& data, const vector_t& q, const vector_t& qd) {
@@ -53,45 +94,19 @@ void forwardKinematics(const Model& model, Data& data, const vector_t& q, const 
   data.a[0].setZero();
   for (int i = 1; i < model.njoints; ++i) {
     const int parent = model.parents[i];
-    const int iq = model.idx_qs[i];
-    const int iv = model.idx_vs[i];
-    const SE3& placement = model.jointPlacements[i];
-    const vector3_t& axis = model.axes[i];
-    Motion joint_motion;  // S_i qd_i, in the joint frame
     SE3& liMi = data.liMi[i];
-    switch (model.joint_types[i]) {
-      case JointType::kFreeFlyer: {
-        const Eigen::Quaternion<scalar_t> orientation(q[iq + 6], q[iq + 3], q[iq + 4], q[iq + 5]);
-        liMi = placement * SE3(orientation.toRotationMatrix(), q.segment<3>(iq));
-        joint_motion = Motion(qd.segment<3>(iv), qd.segment<3>(iv + 3));
-        break;
-      }
-      case JointType::kRevolute: {
-        const scalar_t s = std::sin(q[iq]);
-        const scalar_t c = std::cos(q[iq]);
-        const int principal = model.principal_axis[i];
-        const matrix3_t rotation =
-            principal >= 0 ? principalRotation(principal, s, c) : axisRotation(axis, s, c);
-        if (model.placement_rotation_is_identity[i]) {
-          liMi.rotation() = rotation;
-        } else {
-          liMi.rotation().noalias() = placement.rotation() * rotation;
-        }
-        liMi.translation() = placement.translation();
-        joint_motion = Motion(vector3_t::Zero(), axis * qd[iv]);
-        break;
-      }
-      case JointType::kPrismatic:
-        liMi.rotation() = placement.rotation();
-        liMi.translation() = placement.translation() + placement.rotation() * (axis * q[iq]);
-        joint_motion = Motion(axis * qd[iv], vector3_t::Zero());
-        break;
-      case JointType::kUniverse:
-        break;
-    }
+    const Motion joint_motion = placeJoint(model, i, q, &qd, liMi);
     data.oMi[i] = data.oMi[parent] * liMi;
     data.v[i] = liMi.actInv(data.v[parent]) + joint_motion;
     data.a[i] = liMi.actInv(data.a[parent]) + data.v[i].cross(joint_motion);
+  }
+}
+
+void forwardPlacements(const Model& model, Data& data, const vector_t& q) {
+  data.oMi[0] = SE3::Identity();
+  for (int i = 1; i < model.njoints; ++i) {
+    placeJoint(model, i, q, nullptr, data.liMi[i]);
+    data.oMi[i] = data.oMi[model.parents[i]] * data.liMi[i];
   }
 }
 

@@ -69,7 +69,7 @@ class LegInverseKinematics {
   std::array<std::array<int, 3>, 4> leg_q_{};      ///< position coordinates of the same joints
   std::array<vector3_t, 4> foot_pos_{};            ///< feet in the world at q_ [m]
   vector_t q_;                                     ///< model configuration (Nq)
-  vector_t zero_v_;                                ///< zero velocity (Nv)
+  vector_t q_start_;  ///< configuration at the start of a Newton iteration (Nq)
 };
 
 }  // namespace sim

@@ -12,4 +12,8 @@ namespace velmora::rigid_body {
 /// model and the base quaternion has unit norm.
 void forwardKinematics(const Model& model, Data& data, const vector_t& q, const vector_t& qd);
 
+/// Joint placements only (`liMi`, `oMi`, the same values as forwardKinematics gives) at position
+/// `q`; leaves `v` and `a` as they were. Preconditions as forwardKinematics.
+void forwardPlacements(const Model& model, Data& data, const vector_t& q);
+
 }  // namespace velmora::rigid_body
