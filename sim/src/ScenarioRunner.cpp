@@ -24,7 +24,6 @@
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
-#include "sim/BackgroundJob.h"
 #include "sim/FaultInjector.h"
 #include "sim/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
@@ -213,15 +212,6 @@ class CycleTimes {
 /// Figures of a part of the cycle the run cannot see.
 constexpr TimingSummary kUnseen{kNotMeasured, kNotMeasured};
 
-/// What one contact force optimisation cycle gave, as the worker thread leaves it.
-struct MpcCycle {
-  double started_s = 0.0;         ///< simulation time of the state and plan it used [s]
-  std::shared_ptr<CtrlData> law;  ///< the feedback law (null when the cycle gave none)
-  bool threw = false;             ///< the cycle threw; `error` holds the message
-  std::string error;
-  double ms = 0.0;  ///< wall time of the cycle [ms]
-};
-
 /// Number of plant steps in one period (at least one).
 long stepsPer(double period_s) { return std::max(1L, std::lround(period_s / kPlantTimestep)); }
 
@@ -274,18 +264,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   };
   publishClock(0.0);
 
-  // The contact force optimisation reads time from a node of its own, in a context of its own
-  // whose /clock the run sets to the start of each cycle: the cycle runs on a worker thread
-  // while this thread publishes later times on the main /clock.
-  auto mpc_context = std::make_shared<rclcpp::Context>();
-  const char* mpc_argv[] = {"velmora_sim"};
-  mpc_context->init(1, mpc_argv);
-  auto mpc_node = std::make_shared<rclcpp::Node>("velmora_sim_lockstep_mpc",
-                                                 rclcpp::NodeOptions().context(mpc_context));
-  mpc_node->set_parameter(rclcpp::Parameter("use_sim_time", true));
-  auto mpc_clock_pub =
-      mpc_node->create_publisher<rosgraph_msgs::msg::Clock>("/clock", rclcpp::QoS(10));
-  ContactForceOptimization cfo(mpc_node, robot.info, robot.model);
+  ContactForceOptimization cfo(node, robot.info, robot.model);
   WholeBodyController wbc(node, robot.info, robot.model);
   try {
     cfo.loadParamsSetting(options.params, false);
@@ -338,30 +317,6 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     }
     ++optimiser_exceptions;
   };
-  // The contact force optimisation runs on a worker thread, overlapped with the planner, the
-  // whole-body controller and the plant: the cycle started at step k on the state and plan of
-  // step k hands its law over at step k + mpc_steps, one optimisation period late, as the
-  // controller's own loop delivers a law computed during the period before. The hand-over step
-  // is fixed, so the run is the same on every machine and load. Declared after everything the
-  // job uses, so that it is destroyed (and waits for the job) first.
-  MpcCycle mpc_cycle;
-  const long mpc_latency_steps = mpc_steps;
-  long mpc_collect_step = 0;  ///< step at which the running cycle hands its law over
-  BackgroundJob mpc_worker;
-  const auto collectMpcCycle = [&]() {
-    mpc_worker.wait();
-    mpc_ms.add(mpc_cycle.ms);
-    if (mpc_cycle.threw) countException("the contact force optimisation", mpc_cycle.error.c_str());
-    std::shared_ptr<CtrlData> result = std::move(mpc_cycle.law);
-    if (faults.failOptimisation(mpc_cycle.started_s)) result.reset();
-    // As the controller's loop: a cycle that throws leaves the last law in place; one that
-    // returns no law hands that on to the whole-body controller.
-    if (!mpc_cycle.threw) {
-      policy = result;
-      policy_seen = policy_seen || result != nullptr;
-      if (!result) ++mpc_failures;
-    }
-  };
   for (long step = 0; step <= total_steps; ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;
     publishClock(t);
@@ -391,29 +346,28 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       if (wbc_cycle) faults.corruptConsumedState(t, state_qpos);
       state_time = t;
     }
-    if (mpc_worker.pending() && step == mpc_collect_step) collectMpcCycle();
     if (step % mpc_steps == 0 && schedule) {
-      mpc_collect_step = step + mpc_latency_steps;
-      {
-        rosgraph_msgs::msg::Clock mpc_time;
-        mpc_time.clock = toStamp(t);
-        mpc_clock_pub->publish(mpc_time);
-        mpc_cycle = MpcCycle{};
-        mpc_cycle.started_s = t;
-        mpc_worker.start([&cfo, &mpc_cycle, qpos = std::make_shared<vector_t>(state_qpos),
-                          qvel = std::make_shared<vector_t>(state_qvel), references, schedule] {
-          const auto start = Clock::now();
-          try {
-            cfo.update_state(qpos, qvel);
-            cfo.update_trajectory_reference(references);
-            cfo.update_mode_schedule(schedule);
-            mpc_cycle.law = cfo.optimize();
-          } catch (const std::exception& error) {
-            mpc_cycle.threw = true;
-            mpc_cycle.error = error.what();
-          }
-          mpc_cycle.ms = millisecondsSince(start);
-        });
+      const auto start = Clock::now();
+      std::shared_ptr<CtrlData> result;
+      bool produced = true;
+      try {
+        cfo.update_state(std::make_shared<vector_t>(state_qpos),
+                         std::make_shared<vector_t>(state_qvel));
+        cfo.update_trajectory_reference(references);
+        cfo.update_mode_schedule(schedule);
+        result = cfo.optimize();
+      } catch (const std::exception& error) {
+        countException("the contact force optimisation", error.what());
+        produced = false;
+      }
+      mpc_ms.endCycle(start);
+      if (faults.failOptimisation(t)) result.reset();
+      // As the controller's loop: a cycle that throws leaves the last law in place; one that
+      // returns no law hands that on to the whole-body controller.
+      if (produced) {
+        policy = result;
+        policy_seen = policy_seen || result != nullptr;
+        if (!result) ++mpc_failures;
       }
     }
     if (wbc_cycle && policy_seen) {
@@ -461,7 +415,6 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     plant.step();
     plant_ms.endCycle(start);
   }
-  mpc_worker.wait();
   visuals.finish(progress, options.quiet);
   const double wall_s = millisecondsSince(wall_start) / 1000.0;
   const CycleTimings timings{planner_ms.summary(), mpc_ms.summary(), wbc_ms.summary(),
