@@ -212,10 +212,18 @@ void GaitPlanner::startGait(const Gait& gait, scalar_t time_s) {
   old_at_new_period.period_s = gait.period_s;
   if (gait == old_at_new_period) {
     // Only the period changes (the command's stride): the new period continues the phase the gait
-    // has reached, so that no foot changes between swing and stance.
+    // has reached, so that no foot changes between swing and stance. Swings under way land as
+    // planned, and no foot in stance lifts before they have landed (no flight the gait lacks).
+    scalar_t landing = time_s;
+    for (size_t i = 0; i < 4; ++i) {
+      const Swing under_way = swingAfter(i, time_s);
+      if (under_way.lift_s < time_s) landing = std::max(landing, under_way.touchdown_s);
+    }
+    std::array<scalar_t, 4> earliest{};
+    for (size_t i = 0; i < 4; ++i) earliest[i] = stanceAt(i, time_s) ? landing : time_s;
     const scalar_t cycles = (time_s - segments_.back().origin_s) / old.period_s;
     const scalar_t origin = time_s - (cycles - std::floor(cycles)) * gait.period_s;
-    segments_.push_back(Segment{gait, origin, time_s, {{time_s, time_s, time_s, time_s}}});
+    segments_.push_back(Segment{gait, origin, time_s, earliest});
     return;
   }
   // Candidate switch times: the contact events of the current plan over two old cycles;

@@ -61,6 +61,7 @@ TEST(ScenarioFile, BadFilesNameFileLineAndKey) {
 TEST(ScenarioFile, EveryBundledScenarioReadsAndIsFoundByName) {
   const fs::path dir = fs::path(VELMORA_ROBOTS_DIR).parent_path() / "scenarios";
   for (const auto& entry : fs::directory_iterator(dir)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".info") continue;
     const std::string name = entry.path().stem().string();
     EXPECT_EQ(scenarioFilePath(name, dir.string()), entry.path().string());
     EXPECT_NO_THROW(readScenarioFile(entry.path().string(), VELMORA_ROBOTS_DIR)) << name;
