@@ -51,17 +51,19 @@ struct Gait {
 
 /// Tunable constants of the planner.
 struct PlannerSettings {
-  scalar_t horizon_s = 1.0;      ///< length of schedule and trajectories (>= MPC horizon)
-  scalar_t knot_dt_s = 0.02;     ///< spacing of trajectory knots
-  scalar_t swing_apex_m = 0.08;  ///< swing height above the ground
+  scalar_t horizon_s = 1.0;   ///< length of schedule and trajectories (>= MPC horizon)
+  scalar_t knot_dt_s = 0.02;  ///< spacing of trajectory knots
+  /// Swing height above the ground [m]: a low arc lands on time after a push moves the foothold.
+  scalar_t swing_apex_m = 0.05;
   /// Share of the swing after which the foot is over its foothold and only descends (0, 1].
   scalar_t swing_travel_fraction = 0.9;
   scalar_t raibert_gain = 0.1;  ///< k of the velocity feedback term in the foothold [s]
   /// Gain of the centripetal term gain * h / g * (v x yaw rate) of the foothold (h: trunk height).
   scalar_t centripetal_gain = 0.5;
-  /// A foothold stays within this horizontal distance of the hip's footprint at touchdown [m]
-  /// (the leg's reach at the standing height, less a margin).
-  scalar_t max_foothold_shift_m = 0.2;
+  /// A foothold stays within this horizontal distance of the hip's footprint at touchdown [m].
+  /// Well inside the leg's reach: after a push, a foot sent further lands late (the swing lags
+  /// its reference) and the steep calf strikes the floor before the foot.
+  scalar_t max_foothold_shift_m = 0.10;
   /// The gait's period shrinks so that a stance foot travels relative to its hip at most this
   /// far forward (sideways) at the commanded speed, an ellipse in between [m] ...
   scalar_t max_stance_stride_m = 0.34;
