@@ -54,7 +54,7 @@ struct PlannerSettings {
   scalar_t horizon_s = 1.0;   ///< length of schedule and trajectories (>= MPC horizon)
   scalar_t knot_dt_s = 0.02;  ///< spacing of trajectory knots
   /// Swing height above the ground [m]: a low arc lands on time after a push moves the foothold.
-  scalar_t swing_apex_m = 0.05;
+  scalar_t swing_apex_m = 0.08;
   /// Share of the swing after which the foot is over its foothold and only descends (0, 1].
   scalar_t swing_travel_fraction = 0.9;
   scalar_t raibert_gain = 0.1;  ///< k of the velocity feedback term in the foothold [s]
