@@ -28,12 +28,14 @@ done
 # real-time scenario (label realtime) is left out: under the sanitizer it cannot keep wall-clock
 # time; the same closed loop runs in the lockstep scenarios. So are the video and viewer runs
 # (label video): their pictures come from Mesa's software renderer and X, whose own allocations
-# the leak checker would report; the recording code they drive runs in the Release suite.
+# the leak checker would report; the recording code they drive runs in the Release suite. And so
+# are the capability scenario files and the CI sweep (label scenario): closed loops of many
+# seconds each, the same code as the lockstep scenarios the sanitizer runs.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=ON \
   -DVELMORA_BUILD_BENCH=OFF
 cmake --build build-asan -j "$JOBS"
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-  ctest --test-dir build-asan --output-on-failure -j "$JOBS" --label-exclude "realtime|video"
+  ctest --test-dir build-asan --output-on-failure -j "$JOBS" --label-exclude "realtime|video|scenario"
 
 # libFuzzer: each target for 30 s from its checked-in corpus, in a clang build of its own that
 # builds only the libraries the targets need. A crash (or sanitizer report) fails this script;
