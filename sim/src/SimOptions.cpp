@@ -169,9 +169,9 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       continue;
     }
     static const char* const kValued[] = {
-        "--scenario",          "--vx",     "--vy",     "--yaw-rate", "--duration", "--robot-urdf",
-        "--robot-description", "--params", "--out",    "--fault",    "--video",    "--video-fps",
-        "--video-size",        "--camera", "--gait",   "--terrain"};
+        "--scenario",          "--vx",     "--vy",   "--yaw-rate", "--duration", "--robot-urdf",
+        "--robot-description", "--params", "--out",  "--fault",    "--video",    "--video-fps",
+        "--video-size",        "--camera", "--gait", "--terrain"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
