@@ -22,7 +22,12 @@ int main(int argc, char** argv) {
         bundledRobotsDirectory());
     config.robot_urdf = line.robot_urdf;
     config.robot_description = line.robot_description;
-    config.terrain = velmora::sim::parseTerrainSpec(line.terrain);
+    try {
+      config.terrain = velmora::sim::parseTerrainSpec(line.terrain);
+    } catch (const std::invalid_argument& error) {
+      throw std::invalid_argument("velmora_plant: --terrain '" + line.terrain +
+                                  "': " + error.what());
+    }
   } catch (const std::exception& error) {
     std::cerr << error.what()
               << "\nusage: velmora_plant [--robot-urdf FILE] [--robot-description FILE] "
