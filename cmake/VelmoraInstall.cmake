@@ -27,6 +27,7 @@ foreach(lib planner motion_controller contact_force swing whole_body control_com
             ocp_qp dense_qp ros2)
   string(APPEND VELMORA_PC_LIBS " -lvelmora_${lib}")
 endforeach()
+string(APPEND VELMORA_PC_LIBS " -lddsc")
 string(STRIP "${VELMORA_PC_LIBS}" VELMORA_PC_LIBS)
 set(VELMORA_PC_CFLAGS "")
 if(VELMORA_NATIVE)
@@ -51,8 +52,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# To build against velmora; ffmpeg records velmora_sim's videos; velmora_sweep runs GNU parallel.
+# To build against velmora (its CMake package finds Cyclone DDS); ffmpeg records velmora_sim's videos; velmora_sweep runs GNU parallel.
 string(CONCAT CPACK_DEBIAN_PACKAGE_RECOMMENDS
-       "libeigen3-dev (>= 3.4), libboost-dev (>= 1.74), liburdfdom-dev, pkg-config, cmake (>= 3.16), "
+       "libeigen3-dev (>= 3.4), libboost-dev (>= 1.74), liburdfdom-dev, cyclonedds-dev (>= 0.10), pkg-config, cmake (>= 3.16), "
        "g++, ffmpeg, parallel")
 include(CPack)

@@ -24,18 +24,21 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Version)" = "$VERSION" ] || fail "Version is '$(field Version)'"
 [ "$(field Architecture)" = amd64 ] || fail "Architecture is '$(field Architecture)'"
 depends="$(field Depends)"
-for package in libmujoco2.2.2 liburdfdom-model libstdc++6 libc6; do
+for package in libmujoco2.2.2 liburdfdom-model libddsc0 libstdc++6 libc6; do
   [[ "$depends" == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 recommends="$(field Recommends)"
-for package in libeigen3-dev libboost-dev liburdfdom-dev ffmpeg parallel; do
+for package in libeigen3-dev libboost-dev liburdfdom-dev cyclonedds-dev ffmpeg parallel; do
   [[ "$recommends" == *"$package"* ]] || fail "Recommends lacks $package: $recommends"
 done
 
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for path in ./usr/bin/velmora_sim ./usr/bin/velmora_sweep ./usr/lib/libvelmora_motion_controller.a \
+for path in ./usr/bin/velmora_sim ./usr/bin/velmora_sweep ./usr/bin/velmora_topic \
+            ./usr/lib/libvelmora_motion_controller.a \
             ./usr/lib/libvelmora_ros2.a ./usr/include/velmora/control/MotionController.h \
             ./usr/include/velmora/rclcpp/rclcpp.hpp ./usr/include/velmora/core/Version.h \
+            ./usr/include/velmora/communication/msg/actuator_cmds.hpp \
+            ./usr/share/velmora/idl/communication/msg/ActuatorCmds.idl \
             ./usr/lib/cmake/velmora/velmoraConfig.cmake ./usr/lib/cmake/velmora/velmoraTargets.cmake \
             ./usr/lib/pkgconfig/velmora.pc ./usr/share/velmora/robots/kestrel/robot.urdf \
             ./usr/share/velmora/robots/kestrel/params.info; do

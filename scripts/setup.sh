@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libeigen3-dev libboost-dev liburdfdom-dev parallel
-          libmujoco-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+          libmujoco-dev cyclonedds-dev cyclonedds-tools python3 libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
           clang libfuzzer-14-dev libclang-rt-14-dev
           chromium libpng-dev
           libegl-dev libegl1 libegl-mesa0 libgl1-mesa-dri libglfw3-dev ffmpeg xvfb xdotool)

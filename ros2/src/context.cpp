@@ -1,5 +1,7 @@
 #include "rclcpp/context.hpp"
 
+#include "rclcpp/detail/dds_participant.hpp"
+
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -74,11 +76,24 @@ Context::~Context() = default;
 
 void Context::init(int argc, char const* const* argv, const InitOptions&) {
   std::vector<Parameter> overrides = parse_ros_arguments(argc, argv);
+  const bool use_dds = detail::dds_transport_selected();
+  const uint32_t domain_id = use_dds ? detail::ros_domain_id() : 0;
   std::lock_guard<std::mutex> lock(mutex_);
   if (valid_) throw ContextAlreadyInitialized();
   valid_ = true;
+  if (use_dds != use_dds_ || domain_id != dds_domain_id_) dds_participant_.reset();
+  use_dds_ = use_dds;
+  dds_domain_id_ = domain_id;
   shutdown_reason_.clear();
   global_parameter_overrides_ = std::move(overrides);
+}
+
+std::shared_ptr<detail::DdsParticipant> Context::dds_participant() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (use_dds_ && !dds_participant_) {
+    dds_participant_ = std::make_shared<detail::DdsParticipant>(dds_domain_id_);
+  }
+  return dds_participant_;
 }
 
 bool Context::is_valid() const {

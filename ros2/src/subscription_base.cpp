@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <stdexcept>
+
+#include "rclcpp/detail/dds_reader.hpp"
 #include "rclcpp/detail/node_core.hpp"
 #include "rclcpp/detail/topic_registry.hpp"
 
@@ -27,7 +30,35 @@ SubscriptionBase::SubscriptionBase(const std::shared_ptr<detail::NodeCore>& node
       message_type_name_(message_type_name),
       queue_depth_(queue_depth_of(qos)) {}
 
-SubscriptionBase::~SubscriptionBase() { registry_->remove_expired(topic_name_); }
+SubscriptionBase::~SubscriptionBase() {
+  detach_dds();
+  registry_->remove_expired(topic_name_);
+}
+
+void SubscriptionBase::attach_dds(
+    const rosidl_typesupport_velmora::MessageTypeSupport* type_support) {
+  const auto node = node_.lock();
+  auto participant = node ? node->context()->dds_participant() : nullptr;
+  if (!participant) return;
+  if (type_support == nullptr) {
+    throw std::invalid_argument("cannot subscribe to messages of type '" + message_type_name_ +
+                                "' on topic '" + topic_name_ +
+                                "' with the DDS transport: the type has no DDS type support");
+  }
+  dds_reader_ = std::make_unique<detail::DdsReader>(
+      participant, topic_name_, qos_, *type_support,
+      [this](const std::shared_ptr<const void>& message) { receive(message); });
+}
+
+void SubscriptionBase::detach_dds() { dds_reader_.reset(); }
+
+uint64_t SubscriptionBase::refused_sample_count() const {
+  return dds_reader_ ? dds_reader_->refused_samples() : 0;
+}
+
+uint64_t SubscriptionBase::lost_sample_count() const {
+  return dds_reader_ ? dds_reader_->lost_samples() : 0;
+}
 
 const char* SubscriptionBase::get_topic_name() const { return topic_name_.c_str(); }
 
@@ -38,7 +69,7 @@ size_t SubscriptionBase::get_publisher_count() const {
 }
 
 void SubscriptionBase::receive(const std::shared_ptr<const void>& message) {
-  if (deliver_inline_) {
+  if (deliver_inline_.load()) {
     execute(message);
     return;
   }

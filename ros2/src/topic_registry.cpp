@@ -124,7 +124,8 @@ void TopicRegistry::add_publisher(const std::shared_ptr<PublisherBase>& publishe
   subscriptions = entry->live_subscriptions();
   for (const auto& subscription : subscriptions) {
     std::string policy;
-    if (!subscription->deliver_inline() &&
+    // With DDS, Cyclone reports incompatible endpoints itself.
+    if (!publisher->uses_dds() && !subscription->deliver_inline() &&
         !qos_compatible(publisher->qos(), subscription->qos(), &policy)) {
       warn_incompatible(publisher->topic_name(), "publisher", "offering", policy);
     }
@@ -143,7 +144,7 @@ void TopicRegistry::add_subscription(const std::shared_ptr<SubscriptionBase>& su
   for (const auto& publisher : publishers) {
     std::string policy;
     if (!qos_compatible(publisher->qos(), subscription->qos(), &policy)) {
-      if (!subscription->deliver_inline()) {
+      if (!subscription->deliver_inline() && !subscription->uses_dds()) {
         warn_incompatible(subscription->topic_name(), "subscription", "requesting", policy);
       }
       continue;

@@ -16,6 +16,7 @@
 namespace rclcpp {
 
 namespace detail {
+class DdsParticipant;
 class TopicRegistry;
 class WakeSignal;
 }  // namespace detail
@@ -45,8 +46,10 @@ class Context : public std::enable_shared_from_this<Context> {
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
-  /// Starts the context. Reads `-p name:=value` / `--param name:=value` after `--ros-args`
-  /// (up to a `--`) as parameter overrides for every node; other ROS arguments throw
+  /// Starts the context and selects its transport from the environment, as ROS 2 selects its
+  /// middleware: RMW_IMPLEMENTATION=rmw_cyclonedds_cpp for DDS (domain ROS_DOMAIN_ID, default
+  /// 0), unset for the in-process transport. Reads `-p name:=value` / `--param name:=value` after
+  /// `--ros-args` (up to a `--`) as parameter overrides for every node; other ROS arguments throw
   /// exceptions::UnknownROSArgsError. Throws ContextAlreadyInitialized if running.
   virtual void init(int argc, char const* const* argv,
                     const InitOptions& init_options = InitOptions());
@@ -79,6 +82,10 @@ class Context : public std::enable_shared_from_this<Context> {
   /// The topic registry of this context (runtime internals).
   const std::shared_ptr<detail::TopicRegistry>& topic_registry() const { return topic_registry_; }
 
+  /// The DDS participant of this context (created on first use), or null with the in-process
+  /// transport (runtime internals).
+  std::shared_ptr<detail::DdsParticipant> dds_participant();
+
   /// Registers an executor's wake signal to be triggered at shutdown (runtime internals).
   void add_wake_signal(const std::weak_ptr<detail::WakeSignal>& signal);
 
@@ -95,6 +102,9 @@ class Context : public std::enable_shared_from_this<Context> {
   uint64_t sleep_interrupts_ = 0;
 
   const std::shared_ptr<detail::TopicRegistry> topic_registry_;
+  bool use_dds_ = false;
+  uint32_t dds_domain_id_ = 0;
+  std::shared_ptr<detail::DdsParticipant> dds_participant_;
 };
 
 namespace contexts {

@@ -12,8 +12,10 @@
 
 namespace rclcpp {
 
-/// Publishes messages of type `MessageT` on one topic. Every published message reaches each
-/// subscription of the topic in this process whose QoS matches, as one shared immutable copy.
+/// Publishes messages of type `MessageT` on one topic. With the in-process transport every
+/// published message reaches each subscription of the topic in this process whose QoS matches,
+/// as one shared immutable copy; with the DDS transport it goes out on DDS topic "rt" + topic name
+/// to every matching reader, in this process or another.
 /// Created by Node::create_publisher. Thread-safe.
 template <typename MessageT, typename AllocatorT = std::allocator<void>>
 class Publisher : public PublisherBase {
@@ -26,10 +28,18 @@ class Publisher : public PublisherBase {
   Publisher(const std::shared_ptr<detail::NodeCore>& node, const std::string& topic_name,
             const QoS& qos)
       : PublisherBase(node, topic_name, qos, std::type_index(typeid(MessageT)),
-                      rosidl_generator_traits::name<MessageT>()) {}
+                      rosidl_generator_traits::name<MessageT>()) {
+    attach_dds(rosidl_typesupport_velmora::MessageTypeSupportOf<MessageT>::get());
+  }
 
-  /// Publishes a copy of `msg`.
-  void publish(const MessageT& msg) { deliver(std::make_shared<const MessageT>(msg)); }
+  /// Publishes a copy of `msg` (through DDS: its serialised form).
+  void publish(const MessageT& msg) {
+    if (uses_dds()) {
+      write_dds(&msg);
+    } else {
+      deliver(std::make_shared<const MessageT>(msg));
+    }
+  }
 
   /// Publishes `msg` without copying; throws std::invalid_argument if it is null.
   void publish(std::unique_ptr<MessageT> msg) {

@@ -31,7 +31,11 @@ class Subscription : public SubscriptionBase {
                const QoS& qos, CallbackT&& callback)
       : SubscriptionBase(node, topic_name, qos, std::type_index(typeid(MessageT)),
                          rosidl_generator_traits::name<MessageT>()),
-        callback_(adapt(std::forward<CallbackT>(callback))) {}
+        callback_(adapt(std::forward<CallbackT>(callback))) {
+    attach_dds(rosidl_typesupport_velmora::MessageTypeSupportOf<MessageT>::get());
+  }
+
+  ~Subscription() override { detach_dds(); }
 
  protected:
   void handle_message(const std::shared_ptr<const void>& message) override {
