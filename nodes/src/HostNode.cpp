@@ -43,8 +43,10 @@ HostNode::HostNode(std::shared_ptr<rclcpp::Node> node, const HostNodeConfig& con
   joint_state_sub_ = node_->create_subscription<sensor_msgs::msg::JointState>(
       "joint_states", sensor_qos,
       [this](std::shared_ptr<const sensor_msgs::msg::JointState> m) { onJointState(*m); });
+  // Best effort takes reliable and best-effort publishers alike (a lost cmd_vel is soon
+  // replaced, and one older than 0.5 s counts as zero anyway).
   cmd_vel_sub_ = node_->create_subscription<geometry_msgs::msg::Twist>(
-      "cmd_vel", rclcpp::QoS(rclcpp::KeepLast(1)),
+      "cmd_vel", rclcpp::QoS(rclcpp::KeepLast(1)).best_effort(),
       [this](std::shared_ptr<const geometry_msgs::msg::Twist> m) { onCommand(*m); });
 }
 

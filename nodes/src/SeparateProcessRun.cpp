@@ -170,6 +170,9 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
   const sim::TimingSummary unseen{std::numeric_limits<double>::quiet_NaN(),
                                   std::numeric_limits<double>::quiet_NaN()};
   result.report.timing_ms = sim::CycleTimings{unseen, unseen, unseen, unseen};
+  // The host ramps the command in after its standing start; this process sees only cmd_vel,
+  // so the displacement the host commanded (and with it the drift) is unknown here.
+  result.report.drift_m = std::numeric_limits<double>::quiet_NaN();
   result.report.messages = run_messages;
   result.report.optimisers_observed = false;
   result.report.wall_s = std::chrono::duration<double>(Clock::now() - wall_start).count();

@@ -41,7 +41,7 @@ TEST(StateMessages, JointsAreMatchedByNameInAnyOrder) {
 }
 
 struct BadJointState {
-  const char* what;
+  const char* what;  ///< the case name
   void (*spoil)(sensor_msgs::msg::JointState&);
   const char* named;  ///< the error names this field or joint
 };
@@ -64,17 +64,18 @@ TEST_P(JointStateErrors, NameTheTopicAndTheField) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, JointStateErrors,
     ::testing::Values(
-        BadJointState{"unknown joint", [](auto& m) { m.name[1] = "z"; }, "'z'"},
-        BadJointState{"missing joint",
+        BadJointState{"UnknownJoint", [](auto& m) { m.name[1] = "z"; }, "'z'"},
+        BadJointState{"MissingJoint",
                       [](auto& m) {
                         m.name.pop_back();
                         m.position.pop_back();
                         m.velocity.pop_back();
                       },
                       "'c'"},
-        BadJointState{"twice", [](auto& m) { m.name[2] = "a"; }, "twice"},
-        BadJointState{"short position", [](auto& m) { m.position.pop_back(); }, "position"},
-        BadJointState{"NaN velocity", [](auto& m) { m.velocity[1] = NAN; }, "velocity of 'b'"}));
+        BadJointState{"JointTwice", [](auto& m) { m.name[2] = "a"; }, "twice"},
+        BadJointState{"ShortPosition", [](auto& m) { m.position.pop_back(); }, "position"},
+        BadJointState{"NaNVelocity", [](auto& m) { m.velocity[1] = NAN; }, "velocity of 'b'"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 TEST(StateMessages, OdometryWithNaNOrNoRotationIsRefused) {
   vector_t qpos(7), qvel(6);
