@@ -78,19 +78,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(StateMessages, OdometryWithNaNOrNoRotationIsRefused) {
-  vector_t qpos(7), qvel(6);
-  qpos << 1, 2, 3, 0, 0, 0, 2;
-  qvel << 1, 2, 3, 4, 5, 6;
-  nav_msgs::msg::Odometry message = toOdometry(qpos, qvel, builtin_interfaces::msg::Time());
-  vector_t base_qpos, base_qvel;
-  readOdometry(message, base_qpos, base_qvel);
-  EXPECT_DOUBLE_EQ(base_qpos(6), 1.0);  // normalised
-  EXPECT_TRUE(base_qvel.isApprox(qvel));
-  message.twist.twist.angular.y = NAN;
-  EXPECT_THROW(readOdometry(message, base_qpos, base_qvel), std::invalid_argument);
-  message = toOdometry(qpos, qvel, builtin_interfaces::msg::Time());
-  message.pose.pose.orientation.w = 0.0;
-  EXPECT_THROW(readOdometry(message, base_qpos, base_qvel), std::invalid_argument);
+  for (const Eigen::Index spoiled : {-1, 6, 7 + 4}) {  // none, orientation.w, angular.y
+    vector_t base(13), qpos, qvel;
+    base << 0, 0, 0.3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0;
+    if (spoiled >= 0) base(spoiled) = spoiled == 6 ? 0.0 : NAN;
+    const auto message = toOdometry(base.head(7), base.tail(6), builtin_interfaces::msg::Time());
+    if (spoiled < 0) {
+      EXPECT_NO_THROW(readOdometry(message, qpos, qvel));
+    } else {
+      EXPECT_THROW(readOdometry(message, qpos, qvel), std::invalid_argument);
+    }
+  }
 }
 
 /// True when `message` carries neither stiffness nor torque (the host's safe command).

@@ -43,6 +43,7 @@ class HostNode {
   /// Loads the robot and the parameter file and starts the controller on `node`.
   /// @throws std::invalid_argument naming the gait, a file or a parameter that is rejected.
   HostNode(std::shared_ptr<rclcpp::Node> node, const HostNodeConfig& config);
+  /// Stops the controller's loops. Stop the executor spinning `node` and `run` first.
   ~HostNode();
   HostNode(const HostNode&) = delete;
   HostNode& operator=(const HostNode&) = delete;
