@@ -19,6 +19,7 @@
 #include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/dds_writer.hpp"
 #include "rclcpp/rclcpp.hpp"
+#include "rosgraph_msgs/msg/clock.hpp"
 
 namespace velmora::dds_test {
 namespace {
@@ -165,6 +166,35 @@ TEST(DdsTransport, IncompatibleQosIsReportedOnBothSidesAndNothingIsDelivered) {
                      "RELIABILITY_QOS_POLICY"),
             std::string::npos)
       << log;
+}
+
+// /clock from another participant drives a use_sim_time node's clock, as in-process.
+TEST(DdsTransport, SimulatedTimeFollowsClockFromAnotherParticipant) {
+  DdsEnvironment environment(testDomainId());
+  rclcpp::init(0, nullptr);
+  auto node = std::make_shared<rclcpp::Node>(
+      "sim_time_user",
+      rclcpp::NodeOptions().parameter_overrides({rclcpp::Parameter("use_sim_time", true)}));
+  rclcpp::detail::DdsWriter simulator(
+      std::make_shared<rclcpp::detail::DdsParticipant>(testDomainId()), "/clock",
+      rclcpp::ClockQoS(),
+      *rosidl_typesupport_velmora::MessageTypeSupportOf<rosgraph_msgs::msg::Clock>::get());
+  const auto give_up = std::chrono::steady_clock::now() + 5s;
+  while (simulator.matched_subscriptions() == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(5ms);
+  }
+  rosgraph_msgs::msg::Clock clock;
+  for (const int64_t ns : {12'000'000'005LL, 13'500'000'000LL}) {
+    clock.clock = rclcpp::Time(ns, RCL_ROS_TIME);
+    simulator.write(&clock);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (node->now().nanoseconds() != ns && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(node->now().nanoseconds(), ns);
+  }
+  node.reset();
+  rclcpp::shutdown();
 }
 
 TEST(DdsTransport, UnknownMiddlewareOrDomainIsNamed) {
