@@ -5,7 +5,6 @@
 // publisher (this process) and of the subscriber [us]. Time: the publish call itself.
 
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "ProcessCpuTime.h"
 #include "communication/msg/actuator_cmds.hpp"
 #include "dds/ChildProcess.h"
 #include "rclcpp/rclcpp.hpp"
@@ -21,13 +21,6 @@
 namespace {
 
 using communication::msg::ActuatorCmds;
-
-double cpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
 
 ActuatorCmds thirtyJointCommand() {
   ActuatorCmds command;
@@ -67,7 +60,7 @@ void BM_DdsActuatorCmdsRoundTrip(benchmark::State& state) {
       state.SkipWithError("the peer process did not appear");
     }
     ActuatorCmds command = thirtyJointCommand();
-    const double cpu_start = cpuSeconds();
+    const double cpu_start = velmora::bench::processCpuSeconds();
     auto next = std::chrono::steady_clock::now();
     for (auto _ : state) {
       const auto start = std::chrono::steady_clock::now();
@@ -78,7 +71,7 @@ void BM_DdsActuatorCmdsRoundTrip(benchmark::State& state) {
       next += std::chrono::microseconds(2000);  // 500 Hz
       std::this_thread::sleep_until(next);
     }
-    const double publisher_cpu_s = cpuSeconds() - cpu_start;
+    const double publisher_cpu_s = velmora::bench::processCpuSeconds() - cpu_start;
     publisher->wait_for_all_acked(std::chrono::seconds(5));
     command.header.frame_id = "end";
     publisher->publish(command);

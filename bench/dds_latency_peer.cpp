@@ -6,25 +6,17 @@
 // where c is this process's CPU time (user + system) while receiving. Usage:
 //   dds_latency_peer <topic>      (DDS selected by the environment)
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
+#include "ProcessCpuTime.h"
 #include "communication/msg/actuator_cmds.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
-
-double cpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
 
 double monotonicSeconds() {
   timespec now{};
@@ -52,12 +44,12 @@ int main(int argc, char** argv) {
           const size_t n = latencies_us.size();
           std::printf("received %zu median_us %.1f p99_us %.1f cpu_us %.0f\n", n,
                       n ? latencies_us[n / 2] : 0.0, n ? latencies_us[n * 99 / 100] : 0.0,
-                      1e6 * (cpuSeconds() - cpu_start));
+                      1e6 * (velmora::bench::processCpuSeconds() - cpu_start));
           std::fflush(stdout);
           rclcpp::shutdown();
           return;
         }
-        if (cpu_start < 0) cpu_start = cpuSeconds();
+        if (cpu_start < 0) cpu_start = velmora::bench::processCpuSeconds();
         latencies_us.push_back(1e6 * (monotonicSeconds() - sent));
       });
   rclcpp::spin(node);

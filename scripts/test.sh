@@ -45,7 +45,7 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=
   -DVELMORA_FUZZ=ON -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_SIM=OFF
 cmake --build build-fuzz -j "$JOBS" --target velmora_fuzz
 mkdir -p build-fuzz/crashes
-for target in fuzz_urdf_model fuzz_model_info fuzz_load_data fuzz_sim_options; do
+for target in fuzz_urdf_model fuzz_model_info fuzz_load_data fuzz_sim_options fuzz_cdr_messages; do
   echo "libFuzzer: $target"
   rm -rf "build-fuzz/corpus/$target" && mkdir -p "build-fuzz/corpus/$target"
   LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp" "build-fuzz/fuzz/$target" -max_total_time=30 \

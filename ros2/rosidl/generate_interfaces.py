@@ -13,6 +13,7 @@ sequence). A comment line `# @equal_length f1 f2 ...` makes deserialisation refu
 listed sequences differ in length.
 """
 import argparse
+import textwrap
 import os
 import re
 import sys
@@ -214,7 +215,7 @@ def gen_struct(msg):
     out = []
     T = f'{msg.name}_'
     doc = ' '.join(msg.comment) if msg.comment else f'The message {msg.pkg}/msg/{msg.name}.'
-    out.append(f'/// {doc}')
+    out.extend(textwrap.wrap(doc, width=100, initial_indent='/// ', subsequent_indent='/// '))
     out.append('template <class ContainerAllocator>')
     out.append(f'struct {T} {{')
     out.append(f'  using Type = {T}<ContainerAllocator>;')

@@ -1,13 +1,12 @@
 #include "rclcpp/context.hpp"
 
-#include "rclcpp/detail/dds_participant.hpp"
-
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/topic_registry.hpp"
 #include "rclcpp/detail/wake_signal.hpp"
 #include "rclcpp/exceptions.hpp"

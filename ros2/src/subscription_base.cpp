@@ -1,7 +1,6 @@
 #include "rclcpp/detail/subscription_base.hpp"
 
 #include <algorithm>
-
 #include <stdexcept>
 
 #include "rclcpp/detail/dds_reader.hpp"

@@ -8,9 +8,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "communication/msg/actuator_cmds.hpp"
+#include "rclcpp/rclcpp.hpp"
 
 namespace velmora::dds_test {
 
@@ -37,6 +42,51 @@ class DdsEnvironment {
   }
   DdsEnvironment(const DdsEnvironment&) = delete;
   DdsEnvironment& operator=(const DdsEnvironment&) = delete;
+};
+
+/// Collects the messages of one topic on a spinning node of a fresh (default) context.
+template <typename MessageT>
+class MessageCollector {
+ public:
+  MessageCollector(const std::string& topic, const rclcpp::QoS& qos) {
+    rclcpp::init(0, nullptr);
+    node_ = std::make_shared<rclcpp::Node>("collector");
+    subscription_ =
+        node_->create_subscription<MessageT>(topic, qos, [this](const MessageT& message) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          received_.push_back(message);
+        });
+    executor_.add_node(node_);
+    spinner_ = std::thread([this] { executor_.spin(); });
+  }
+  ~MessageCollector() {
+    executor_.cancel();
+    spinner_.join();
+    subscription_.reset();
+    node_.reset();
+    rclcpp::shutdown();
+  }
+  std::vector<MessageT> received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+  /// Waits up to 5 s for at least `count` messages; true if they came.
+  bool await(size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (received().size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return received().size() >= count;
+  }
+  const rclcpp::Subscription<MessageT>& subscription() const { return *subscription_; }
+
+ private:
+  std::shared_ptr<rclcpp::Node> node_;
+  typename rclcpp::Subscription<MessageT>::SharedPtr subscription_;
+  rclcpp::executors::SingleThreadedExecutor executor_;
+  std::thread spinner_;
+  mutable std::mutex mutex_;
+  std::vector<MessageT> received_;
 };
 
 /// Command number `index` (< 10^6) for `joints` joints: the stamp carries the index (twice), every

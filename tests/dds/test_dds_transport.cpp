@@ -19,47 +19,14 @@
 #include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/dds_writer.hpp"
 #include "rclcpp/rclcpp.hpp"
+#include "rosgraph_msgs/msg/clock.hpp"
 
 namespace velmora::dds_test {
 namespace {
 
 using namespace std::chrono_literals;
 
-/// Collects the commands of one topic on a spinning node of a fresh DDS context.
-class CommandCollector {
- public:
-  CommandCollector(const std::string& topic, const rclcpp::QoS& qos) {
-    rclcpp::init(0, nullptr);
-    node_ = std::make_shared<rclcpp::Node>("collector");
-    subscription_ =
-        node_->create_subscription<ActuatorCmds>(topic, qos, [this](const ActuatorCmds& m) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          received_.push_back(m);
-        });
-    executor_.add_node(node_);
-    spinner_ = std::thread([this] { executor_.spin(); });
-  }
-  ~CommandCollector() {
-    executor_.cancel();
-    spinner_.join();
-    subscription_.reset();
-    node_.reset();
-    rclcpp::shutdown();
-  }
-  std::vector<ActuatorCmds> received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-  }
-  const rclcpp::Subscription<ActuatorCmds>& subscription() const { return *subscription_; }
-
- private:
-  std::shared_ptr<rclcpp::Node> node_;
-  rclcpp::Subscription<ActuatorCmds>::SharedPtr subscription_;
-  rclcpp::executors::SingleThreadedExecutor executor_;
-  std::thread spinner_;
-  mutable std::mutex mutex_;
-  std::vector<ActuatorCmds> received_;
-};
+using CommandCollector = MessageCollector<ActuatorCmds>;
 
 bool sameBits(const ActuatorCmds& a, const ActuatorCmds& b) {
   const auto same = [](const auto& x, const auto& y) {
@@ -166,10 +133,7 @@ TEST(DdsTransport, MalformedSamplesAreRefusedAndTheSubscriptionGoesOn) {
   writer.write(&unequal);
   writer.write(&good);
   ASSERT_TRUE(writer.wait_for_acks(5'000'000'000));
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (collector.received().empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
+  collector.await(1);
   const auto received = collector.received();
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].actuators_name.size(), 3u);
@@ -202,6 +166,35 @@ TEST(DdsTransport, IncompatibleQosIsReportedOnBothSidesAndNothingIsDelivered) {
                      "RELIABILITY_QOS_POLICY"),
             std::string::npos)
       << log;
+}
+
+// /clock from another participant drives a use_sim_time node's clock, as in-process.
+TEST(DdsTransport, SimulatedTimeFollowsClockFromAnotherParticipant) {
+  DdsEnvironment environment(testDomainId());
+  rclcpp::init(0, nullptr);
+  auto node = std::make_shared<rclcpp::Node>(
+      "sim_time_user",
+      rclcpp::NodeOptions().parameter_overrides({rclcpp::Parameter("use_sim_time", true)}));
+  rclcpp::detail::DdsWriter simulator(
+      std::make_shared<rclcpp::detail::DdsParticipant>(testDomainId()), "/clock",
+      rclcpp::ClockQoS(),
+      *rosidl_typesupport_velmora::MessageTypeSupportOf<rosgraph_msgs::msg::Clock>::get());
+  const auto give_up = std::chrono::steady_clock::now() + 5s;
+  while (simulator.matched_subscriptions() == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(5ms);
+  }
+  rosgraph_msgs::msg::Clock clock;
+  for (const int64_t ns : {12'000'000'005LL, 13'500'000'000LL}) {
+    clock.clock = rclcpp::Time(ns, RCL_ROS_TIME);
+    simulator.write(&clock);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (node->now().nanoseconds() != ns && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(node->now().nanoseconds(), ns);
+  }
+  node.reset();
+  rclcpp::shutdown();
 }
 
 TEST(DdsTransport, UnknownMiddlewareOrDomainIsNamed) {

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+
+#include "dds_loopback_config.hpp"
 
 namespace rclcpp {
 namespace detail {
@@ -44,13 +47,13 @@ uint32_t ros_domain_id() {
 }
 
 const char* dds_loopback_config() {
-  return "<CycloneDDS><Domain Id=\"any\">"
-         "<General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>"
-         "<AllowMulticast>false</AllowMulticast></General>"
-         "<Discovery><ParticipantIndex>auto</ParticipantIndex>"
-         "<MaxAutoParticipantIndex>48</MaxAutoParticipantIndex>"
-         "<Peers><Peer address=\"127.0.0.1\"/></Peers></Discovery>"
-         "</Domain></CycloneDDS>";
+  // Without the XML declaration: Cyclone takes the configuration as an inline XML fragment.
+  static const std::string config = [] {
+    const std::string text = dds_loopback_config_text();
+    const size_t root = text.find("<CycloneDDS>");
+    return root == std::string::npos ? text : text.substr(root);
+  }();
+  return config.c_str();
 }
 
 std::string dds_topic_name(const std::string& ros_topic_name) { return "rt" + ros_topic_name; }
