@@ -23,7 +23,7 @@ install(FILES ${PROJECT_BINARY_DIR}/velmoraConfig.cmake ${PROJECT_BINARY_DIR}/ve
 
 # pkg-config: the static libraries in link order (users before used).
 set(VELMORA_PC_LIBS "")
-foreach(lib motion_controller contact_force swing whole_body control_common optimization robot core
+foreach(lib planner motion_controller contact_force swing whole_body control_common optimization robot core
             ocp_qp dense_qp ros2)
   string(APPEND VELMORA_PC_LIBS " -lvelmora_${lib}")
 endforeach()

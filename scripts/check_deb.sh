@@ -34,6 +34,7 @@ done
 
 contents="$(dpkg-deb -c "$deb" | awk '{print $6}')"
 for path in ./usr/bin/velmora_sim ./usr/bin/velmora_sweep ./usr/bin/velmora_topic \
+            ./usr/bin/velmora_plant ./usr/bin/velmora_host ./usr/lib/libvelmora_planner.a \
             ./usr/lib/libvelmora_motion_controller.a \
             ./usr/lib/libvelmora_ros2.a ./usr/include/velmora/control/MotionController.h \
             ./usr/include/velmora/rclcpp/rclcpp.hpp ./usr/include/velmora/core/Version.h \

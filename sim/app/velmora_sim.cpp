@@ -2,6 +2,8 @@
 // Exit codes: 0 the robot did not fall (and met the scenario's expectations), 3 it fell, 4 it
 // missed an expectation of the scenario, 2 bad flags or files, 1 another error.
 // --check-video: 0 when videos can be recorded here, else 2 with the reason.
+// --transport dds: a child process (velmora_plant, velmora_host) that ends during the run ends
+// the program with exit code 1, naming it and its exit status.
 
 #include <exception>
 #include <filesystem>
@@ -11,6 +13,8 @@
 
 #include "core/Version.h"
 #include "core/misc/DataDirectory.h"
+#include "nodes/SeparateProcessRun.h"
+#include "nodes/StopRequest.h"
 #include "sim/ExpectationCheck.h"
 #include "sim/ScenarioRunner.h"
 #include "sim/SimOptions.h"
@@ -57,10 +61,20 @@ int main(int argc, char** argv) {
   try {
     const SimOptions options = parseSimOptions(args, bundledRobotsDirectory());
     std::cout << "velmora_sim: scenario " << options.scenario << ", "
-              << (options.lockstep ? "lockstep" : "real time") << ", " << options.duration_s
-              << " s, command vx " << options.vx << " m/s, vy " << options.vy << " m/s, yaw rate "
-              << options.yaw_rate << " rad/s" << std::endl;
-    const RunResult result = runScenario(options, std::cout);
+              << (options.lockstep ? "lockstep" : "real time")
+              << (options.transport == "dds" ? " (plant and host as DDS nodes)" : "") << ", "
+              << options.duration_s << " s, command vx " << options.vx << " m/s, vy " << options.vy
+              << " m/s, yaw rate " << options.yaw_rate << " rad/s" << std::endl;
+    RunResult result;
+    if (options.transport == "dds") {
+      // SIGINT and SIGTERM end the run; the child processes are then stopped and waited for.
+      const velmora::nodes::StopRequest stop;
+      result = velmora::nodes::runScenarioAsProcesses(
+          options, std::cout, stop.requested(),
+          velmora::currentExecutable().parent_path().string());
+    } else {
+      result = runScenario(options, std::cout);
+    }
     writeRunFiles(result, options, options.out_dir, std::vector<std::string>(argv, argv + argc));
     writeSummaryTable(result.report, std::cout);
     std::cout << "report: " << options.out_dir << "/report.json\nlog:    " << options.out_dir

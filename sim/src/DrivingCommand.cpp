@@ -1,6 +1,6 @@
 #include "sim/DrivingCommand.h"
 
-#include "sim/GaitTable.h"
+#include "planner/GaitTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,10 +23,6 @@ double stepped(double value, double step, double limit) {
 }
 
 }  // namespace
-
-const std::vector<std::string>& gaitNames() { return gaitTable().names(); }
-
-Gait gaitNamed(const std::string& name) { return gaitTable().gait(name); }
 
 DrivingCommand::DrivingCommand(const VelocityCommand& command, const std::string& gait) {
   gaitNamed(gait);

@@ -266,6 +266,15 @@ void MujocoPlant::setFloorFriction(double mu) {
   }
 }
 
+vector_t MujocoPlant::appliedJointTorques() const {
+  vector_t torques = vector_t::Zero(static_cast<Eigen::Index>(joint_names_.size()));
+  if (!released_) return torques;
+  for (size_t j = 0; j < joint_names_.size(); ++j) {
+    torques(static_cast<Eigen::Index>(j)) = data_->qfrc_applied[layout_.joint_qvel_address[j]];
+  }
+  return torques;
+}
+
 void MujocoPlant::step() {
   if (!released_) {
     holdInitialPose();

@@ -25,7 +25,7 @@
 #include "pinocchio/Orientation.h"
 #include "rosgraph_msgs/msg/clock.hpp"
 #include "sim/FaultInjector.h"
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
 #include "sim/PlotWriter.h"
 #include "sim/ReportPage.h"

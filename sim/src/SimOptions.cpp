@@ -135,6 +135,7 @@ std::string simUsage() {
          "; mpc_fail in lockstep only)\n"
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
          "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
+         "                   [--transport inproc|dds]\n"
          "                   [--terrain flat|slope:DEG[:HEADING_DEG]|steps:H_M[:DEPTH_M[:COUNT]]|\n"
          "                              rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]]\n"
          "scenarios: NAME is a bundled file (stand, trot_in_place, walk, turn, push, soak, "
@@ -171,7 +172,7 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
     static const char* const kValued[] = {
         "--scenario",          "--vx",     "--vy",   "--yaw-rate", "--duration", "--robot-urdf",
         "--robot-description", "--params", "--out",  "--fault",    "--video",    "--video-fps",
-        "--video-size",        "--camera", "--gait", "--terrain"};
+        "--video-size",        "--camera", "--gait", "--terrain",  "--transport"};
     bool known = false;
     for (const char* name : kValued) known = known || flag == name;
     if (!known) throw UsageError("velmora_sim: unknown flag '" + flag + "'");
@@ -227,6 +228,11 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       } catch (const std::invalid_argument& error) {
         throw UsageError("velmora_sim: --terrain '" + value + "': " + error.what());
       }
+    } else if (flag == "--transport") {
+      if (value != "inproc" && value != "dds") {
+        throw UsageError("velmora_sim: --transport must be inproc or dds, got '" + value + "'");
+      }
+      options.transport = value;
     } else if (flag == "--camera") {
       if (value != "follow" && value != "side" && value != "top") {
         throw UsageError("velmora_sim: --camera must be follow, side or top, got '" + value + "'");
@@ -271,6 +277,23 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       message << "velmora_sim: --fault " << faultName(fault.kind) << "@" << fault.start_s
               << " starts at or after the end of the run (" << options.duration_s << " s)";
       throw UsageError(message.str());
+    }
+  }
+  if (options.transport == "dds") {
+    const auto refuse = [](const std::string& what) {
+      throw UsageError("velmora_sim: --transport dds cannot run " + what +
+                       " (the plant runs in its own process)");
+    };
+    if (options.lockstep) refuse("in lockstep");
+    if (!options.faults.empty()) refuse("--fault");
+    if (!options.video_path.empty() || options.viewer) refuse("--video or --viewer");
+    if (options.terrain.type != TerrainSpec::Type::kFlat || options.friction != 1.0) {
+      refuse("on terrain other than the flat floor with friction 1");
+    }
+    for (const ScenarioEvent& event : options.timeline) {
+      if (event.type != ScenarioEvent::Type::kCommand) {
+        refuse("a scenario with gait changes, pushes, payloads or friction changes");
+      }
     }
   }
   if (options.robot_urdf.empty()) options.robot_urdf = robots_dir + "/kestrel/robot.urdf";

@@ -6,7 +6,7 @@
 
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 
 namespace velmora::sim {
 namespace {

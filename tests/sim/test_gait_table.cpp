@@ -7,7 +7,7 @@
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
 #include "sim/DrivingCommand.h"
-#include "sim/GaitTable.h"
+#include "planner/GaitTable.h"
 
 namespace velmora::sim {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "SimTestSupport.h"
 #include "pinocchio/Orientation.h"
-#include "sim/LegInverseKinematics.h"
+#include "planner/LegInverseKinematics.h"
 
 namespace velmora::sim {
 namespace {

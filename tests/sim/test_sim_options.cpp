@@ -26,6 +26,9 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
       {{"--terrain", "steps:0.04:0.3:2.5"}, "steps count must be a whole number, got '2.5'"},
       {{"--terrain", "rough:0.02:x"}, "rough wavelength_m expects a finite number, got 'x'"},
       {{"--terrain", "rough:0.03"}, "rough amplitude_m must lie in"},
+      {{"--transport", "udp"}, "--transport must be inproc or dds, got 'udp'"},
+      {{"--transport", "dds", "--lockstep"}, "--transport dds cannot run in lockstep"},
+      {{"--transport", "dds", "--scenario", "push"}, "--transport dds cannot run a scenario with"},
   };
   for (const auto& [args, fragment] : cases) {
     try {

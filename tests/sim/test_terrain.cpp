@@ -4,7 +4,7 @@
 #include <random>
 
 #include "SimTestSupport.h"
-#include "sim/GroundPlaneEstimator.h"
+#include "planner/GroundPlaneEstimator.h"
 #include "sim/MujocoPlant.h"
 
 namespace velmora::sim {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
+#include "planner/GaitTable.h"
 
 namespace velmora {
 namespace sim {
@@ -21,14 +22,6 @@ enum class DrivingKey {
   kG,       ///< next gait (cycles through gaitNames())
   kEscape,  ///< end the run
 };
-
-/// Names of the gaits one can drive, in cycling order: those of the gait table (gaitTable()).
-/// @throws std::invalid_argument when the gait table cannot be read.
-const std::vector<std::string>& gaitNames();
-
-/// The planner gait of `name` (one of gaitNames()).
-/// @throws std::invalid_argument naming an unknown gait and the known ones.
-Gait gaitNamed(const std::string& name);
 
 /// Command, gait and end request changed by key presses (viewer thread) and read by the
 /// planner's host (another thread). Forward speed stays within +-1 m/s, yaw rate within

@@ -66,6 +66,11 @@ class MujocoPlant {
   /// Controller generalised position (7 + nJ) and velocity (6 + nJ).
   vector_t controllerQpos() const;
   vector_t controllerQvel() const;
+  /// Actuated joints in controller order (ModelInfo::joints_name).
+  const std::vector<std::string>& jointNames() const { return joint_names_; }
+  /// Torque [N m] each actuated joint's driver applied in the last step (after the effort
+  /// limit), controller order; zero while the robot is held.
+  vector_t appliedJointTorques() const;
   /// The simulated ground.
   const Terrain& terrain() const { return terrain_; }
   /// Height [m] of the ground at world (x, y).

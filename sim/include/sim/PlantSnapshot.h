@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 #include "sim/MujocoPlant.h"
 
 namespace velmora {

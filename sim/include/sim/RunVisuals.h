@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/DrivingCommand.h"
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 #include "sim/LiveViewer.h"
 #include "sim/MujocoPlant.h"
 #include "sim/PlantSnapshot.h"

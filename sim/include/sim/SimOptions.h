@@ -50,6 +50,9 @@ struct SimOptions {
   std::string camera = "follow";  ///< follow | side | top
   bool show_forces = false;       ///< contact forces drawn as arrows in the video and viewer
   bool viewer = false;            ///< live window with keyboard driving (real time only)
+  /// "inproc": plant, host and controller in this process; "dds": velmora_plant and
+  /// velmora_host as child processes talking over DDS (real time only).
+  std::string transport = "inproc";
 };
 
 /// Parses `args` (without the program name). `--scenario NAME` reads the bundled scenario file
@@ -60,8 +63,9 @@ struct SimOptions {
 /// FILE can be written is checked when the run starts); `--video-size WxH` takes even sizes from
 /// 16x16 to 3840x2160;
 /// `--gait NAME` takes a gait of the gait table (gaitNames()).
-/// `--viewer` needs real time and a display (DISPLAY). `robots_dir` holds the bundled
-/// robot (kestrel/robot.urdf, description.info, params.info).
+/// `--viewer` needs real time and a display (DISPLAY). `--transport dds` needs real time, flat
+/// ground, a scenario of velocity commands only (one gait), and no faults, video or viewer.
+/// `robots_dir` holds the bundled robot (kestrel/robot.urdf, description.info, params.info).
 /// @throws UsageError naming the flag or value at fault, or a file that cannot be read.
 SimOptions parseSimOptions(const std::vector<std::string>& args, const std::string& robots_dir);
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 
 namespace velmora {
 namespace sim {
@@ -52,6 +52,14 @@ std::string gaitTablePath();
 /// The table at gaitTablePath(), read on first use and kept for the life of the program.
 /// @throws std::invalid_argument as GaitTable::read (a later call reads the file again).
 const GaitTable& gaitTable();
+
+/// Names of the gaits, in file order: those of the gait table (gaitTable()).
+/// @throws std::invalid_argument when the gait table cannot be read.
+const std::vector<std::string>& gaitNames();
+
+/// The planner gait of `name` (one of gaitNames()).
+/// @throws std::invalid_argument naming an unknown gait and the known ones.
+Gait gaitNamed(const std::string& name);
 
 }  // namespace sim
 }  // namespace velmora

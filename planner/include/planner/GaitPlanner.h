@@ -16,8 +16,8 @@
 #include "core/Types.h"
 #include "description/ModelInfo.h"
 #include "pinocchio/PinocchioInterface.h"
-#include "sim/GroundPlaneEstimator.h"
-#include "sim/LegInverseKinematics.h"
+#include "planner/GroundPlaneEstimator.h"
+#include "planner/LegInverseKinematics.h"
 
 namespace velmora {
 namespace sim {

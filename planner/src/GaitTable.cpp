@@ -1,4 +1,4 @@
-#include "sim/GaitTable.h"
+#include "planner/GaitTable.h"
 
 #include <cctype>
 #include <cmath>
@@ -215,6 +215,10 @@ const GaitTable& gaitTable() {
   static const GaitTable table = GaitTable::read(gaitTablePath());
   return table;
 }
+
+const std::vector<std::string>& gaitNames() { return gaitTable().names(); }
+
+Gait gaitNamed(const std::string& name) { return gaitTable().gait(name); }
 
 }  // namespace sim
 }  // namespace velmora

@@ -1,4 +1,4 @@
-#include "sim/GaitPlanner.h"
+#include "planner/GaitPlanner.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sim/LegInverseKinematics.h"
+#include "planner/LegInverseKinematics.h"
 
 #include <algorithm>
 #include <stdexcept>

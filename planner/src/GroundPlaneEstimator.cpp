@@ -1,4 +1,4 @@
-#include "sim/GroundPlaneEstimator.h"
+#include "planner/GroundPlaneEstimator.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -1,0 +1,53 @@
+// velmora_plant: the simulated robot (MuJoCo, real time) as a ROS 2 node. Publishes joint_states
+// and odom at 1 kHz, applies actuators_cmds. Stops on SIGINT or SIGTERM (exit code 0); exit code
+// 2 for bad flags or robot files, 1 for another error.
+
+#include <iostream>
+#include <thread>
+
+#include <rclcpp/rclcpp.hpp>
+
+#include "nodes/NodeCommandLine.h"
+#include "nodes/PlantNode.h"
+#include "nodes/StopRequest.h"
+
+int main(int argc, char** argv) {
+  using namespace velmora::nodes;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const StopRequest stop;
+  PlantNodeConfig config;
+  try {
+    const NodeCommandLine line = parseNodeCommandLine(
+        "velmora_plant", args, {"--robot-urdf", "--robot-description", "--terrain"},
+        bundledRobotsDirectory());
+    config.robot_urdf = line.robot_urdf;
+    config.robot_description = line.robot_description;
+    try {
+      config.terrain = velmora::sim::parseTerrainSpec(line.terrain);
+    } catch (const std::invalid_argument& error) {
+      throw std::invalid_argument("velmora_plant: --terrain '" + line.terrain +
+                                  "': " + error.what());
+    }
+  } catch (const std::exception& error) {
+    std::cerr << error.what()
+              << "\nusage: velmora_plant [--robot-urdf FILE] [--robot-description FILE] "
+                 "[--terrain SPEC]\n";
+    return 2;
+  }
+  try {
+    rclcpp::init(argc, argv);
+    auto node = std::make_shared<rclcpp::Node>("velmora_plant");
+    PlantNode plant(node, config);
+    rclcpp::executors::SingleThreadedExecutor executor;
+    executor.add_node(node);
+    std::thread spinner([&executor] { executor.spin(); });
+    plant.run(stop.requested());
+    executor.cancel();
+    spinner.join();
+    rclcpp::shutdown();
+  } catch (const std::exception& error) {
+    std::cerr << "velmora_plant: " << error.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
