@@ -14,6 +14,18 @@ void analyseStageSparsity(IpmStage& st) {
       if (j < 64) st.ba_col_bits |= 1ULL << j;
     }
   }
+  st.ba_ptr.assign(1, 0);
+  st.ba_row.clear();
+  for (int j = 0; j < nf && nx1 > 0; ++j) {
+    for (int r = 0; r < nx1; ++r) {
+      const double value = st.BA(r, j);
+      if (value == 0.0) continue;
+      st.ba_val[static_cast<Eigen::Index>(st.ba_row.size())] = value;
+      st.ba_row.push_back(r);
+    }
+    st.ba_ptr.push_back(static_cast<int>(st.ba_row.size()));
+  }
+  st.ba_sparse = 3 * st.ba_row.size() <= static_cast<size_t>(nf) * static_cast<size_t>(nx1);
   const int ng = st.dims.ng;
   st.g_ptr.clear();
   st.g_idx.clear();
