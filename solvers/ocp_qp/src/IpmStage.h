@@ -64,7 +64,7 @@ struct IpmStage {
   unsigned long long ba_col_bits = 0;  ///< bit j set: j is in ba_cols (j < 64 only)
   Eigen::MatrixXd BAc;                 ///< nx1 x ba_cols.size(): those columns, packed
   /// The free columns of BA in compressed-column form: column j's non-zeros are ba_val[e] in
-  /// rows ba_row[e] for e in [ba_ptr[j], ba_ptr[j + 1]) (nvf + 1 column starts).
+  /// rows ba_row[e] for e in [ba_ptr[j], ba_ptr[j + 1]) (j < nvf; storage for nv columns).
   std::vector<int> ba_ptr, ba_row;
   Eigen::VectorXd ba_val;
   bool ba_sparse = false;         ///< at most a third of BA's free entries are non-zero
