@@ -11,13 +11,14 @@
 //
 // Per cycle: contact state from the mode, tasks (contact, base, swing, force; weighted
 // least-squares rows) and constraints (equations of motion, torque limits, friction pyramid and
-// zero swing forces) as MatrixDB blocks, one QP through MathematicalProgram, then joint targets
+// zero swing forces) as MatrixDB blocks, one dense QP, then joint targets
 // and gains per leg.
 
 #include <array>
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <rclcpp/rclcpp.hpp>
@@ -30,6 +31,9 @@
 #include "control/ReportThrottle.h"
 #include "core/Types.h"
 #include "core/misc/Buffer.h"
+#include "dense_qp/DenseQp.h"
+#include "dense_qp/DenseQpSolution.h"
+#include "dense_qp/DenseQpSolver.h"
 #include "description/ModelInfo.h"
 #include "pinocchio/PinocchioInterface.h"
 
@@ -164,7 +168,9 @@ class WholeBodyController {
 
   /// Solves the QP of the stacked blocks (min 1/2 |A x - b|^2 + 1e-8 |x|^2 / 2 over the task
   /// rows, subject to the constraint rows); false when it fails or the problem is not finite.
-  bool solveProgram(vector_t& solution) const;
+  /// The solver and the problem's storage are kept across cycles and rebuilt only when the
+  /// problem's sizes change.
+  bool solveProgram(vector_t& solution);
 
   /// Base acceleration demanded by `policy` (base axes, linear first), zero without references.
   vector6_t demandedBaseAcceleration(const CtrlData& policy);
@@ -216,6 +222,10 @@ class WholeBodyController {
   scalar_t state_stamp_s_ = std::numeric_limits<scalar_t>::quiet_NaN();
   ReportThrottle report_throttle_;
   vector_t solution_;
+  dense_qp::DenseQp qp_;                              ///< the QP of the cycle in progress
+  std::optional<dense_qp::DenseQpSolver> qp_solver_;  ///< sized for qp_solver_shape_
+  std::array<Eigen::Index, 3> qp_solver_shape_{};     ///< variables, equalities, inequalities
+  dense_qp::DenseQpSolution qp_solution_;
   matrix6x_t frame_jacobian_;  ///< scratch for Jacobian queries
   size_t nv_ = 0, nJ_ = 0, nFeet_ = 0;
   int base_frame_id_ = 0;

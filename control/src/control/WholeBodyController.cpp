@@ -9,12 +9,12 @@
 #include <cmath>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "control/CommandWatchdog.h"
 #include "core/misc/LoadData.h"
 #include "core/misc/Numerics.h"
-#include "core/optimization/MathematicalProgram.h"
 #include "core/trajectory/CubicSplineTrajectory.h"
 #include "pinocchio/Orientation.h"
 
@@ -501,30 +501,57 @@ std::shared_ptr<ActuatorCommands> WholeBodyController::rejectReferences() {
   return actuator_commands_;
 }
 
-bool WholeBodyController::solveProgram(vector_t& solution) const {
-  matrix_t H = weighedTask.A.transpose() * weighedTask.A;
-  H.diagonal().array() += kHessianRegularisation;
-  const vector_t g = -weighedTask.A.transpose() * weighedTask.b;
+bool WholeBodyController::solveProgram(vector_t& solution) {
+  const auto n = static_cast<Eigen::Index>(nVar_);
+  const Eigen::Index m_eq = constraints.A.rows(), m_in = constraints.C.rows();
+  if (weighedTask.A.cols() != n || weighedTask.b.size() != weighedTask.A.rows() ||
+      m_eq != constraints.b.size() || m_in != constraints.lb.size() ||
+      m_in != constraints.ub.size() || (m_eq > 0 && constraints.A.cols() != n) ||
+      (m_in > 0 && constraints.C.cols() != n)) {
+    throw std::invalid_argument(
+        "WholeBodyController: the task and constraint blocks do not match the " +
+        std::to_string(nVar_) + " decision variables");
+  }
+  // H = A'A from its lower triangle (half the products of the full one).
+  qp_.H.setZero(n, n);
+  qp_.H.selfadjointView<Eigen::Lower>().rankUpdate(weighedTask.A.transpose());
+  qp_.H.triangularView<Eigen::StrictlyUpper>() = qp_.H.transpose();
+  qp_.H.diagonal().array() += kHessianRegularisation;
+  qp_.g.noalias() = -weighedTask.A.transpose() * weighedTask.b;
 
   // A non-finite problem (e.g. from a diverged policy) is a failed solve, not a solver input.
   // Bounds may be infinite ("no bound") but not NaN.
-  const bool finite = H.allFinite() && g.allFinite() && constraints.A.allFinite() &&
+  const bool finite = qp_.H.allFinite() && qp_.g.allFinite() && constraints.A.allFinite() &&
                       constraints.b.allFinite() && constraints.C.allFinite() &&
                       !constraints.lb.array().isNaN().any() &&
                       !constraints.ub.array().isNaN().any();
   if (!finite) {
     return false;
   }
-  MathematicalProgram program;
-  const VectorVariables vars = program.newVectorVariables(nVar_);
-  program.addLinearEqualityConstraints(constraints.A, constraints.b, vars);
-  program.addLinearInEqualityConstraints(constraints.C, constraints.lb, constraints.ub, vars);
-  program.addQuadraticCost(H, g, vars);
-  if (!program.solve()) {
+  // Empty blocks may come without columns; the QP's matrices always have n.
+  if (m_eq > 0) {
+    qp_.A = constraints.A;
+  } else {
+    qp_.A.resize(0, n);
+  }
+  qp_.b = constraints.b;
+  if (m_in > 0) {
+    qp_.C = constraints.C;
+  } else {
+    qp_.C.resize(0, n);
+  }
+  qp_.l = constraints.lb;
+  qp_.u = constraints.ub;
+  const std::array<Eigen::Index, 3> shape{n, m_eq, m_in};
+  if (!qp_solver_ || shape != qp_solver_shape_) {
+    qp_solver_.emplace(n, m_eq, m_in);
+    qp_solver_shape_ = shape;
+  }
+  if (qp_solver_->solve(qp_, qp_solution_) != dense_qp::DenseQpStatus::kSolved) {
     return false;
   }
-  solution = program.getSolution();
-  return solution.size() == static_cast<Eigen::Index>(nVar_) && solution.allFinite();
+  solution = qp_solution_.x;
+  return solution.size() == n && solution.allFinite();
 }
 
 vector_t WholeBodyController::staticTorqueEstimate() const {

@@ -17,6 +17,9 @@ void IpmStage::resize(const StageDims& d, bool first_stage) {
   G.resize(d.ng, nv);
   ba_cols.reserve(nv);
   BAc.resize(d.nx1, nv);
+  ba_ptr.resize(nv + 1);
+  ba_row.resize(static_cast<size_t>(d.nx1) * nv);
+  ba_val.resize(static_cast<Eigen::Index>(d.nx1) * nv);
   g_ptr.reserve(d.ng + 1);
   g_idx.reserve(static_cast<size_t>(d.ng) * nv);
   g_val.resize(static_cast<Eigen::Index>(d.ng) * nv);

@@ -63,15 +63,20 @@ struct IpmStage {
   std::vector<int> ba_cols;            ///< free columns of BA that are not identically zero
   unsigned long long ba_col_bits = 0;  ///< bit j set: j is in ba_cols (j < 64 only)
   Eigen::MatrixXd BAc;                 ///< nx1 x ba_cols.size(): those columns, packed
-  bool g_sparse = false;               ///< general rows stored row-wise in g_ptr/g_idx/g_val
-  std::vector<int> g_ptr, g_idx;       ///< row starts (ng + 1) and free column indices
-  Eigen::VectorXd g_val;               ///< non-zero values of the general rows
-  std::vector<int> box_var;            ///< nb: index into v of each box row
-  Eigen::VectorXd lb, ub;              ///< m effective bounds (constant parts folded in)
-  std::vector<char> is_const;          ///< m: row has no free coefficient
-  std::vector<int> lower, upper;       ///< active non-constant bound sides (row indices)
-  std::vector<int> eq;                 ///< equality rows (excluded from lower and upper)
-  Eigen::VectorXd rho;                 ///< m: penalty of each equality row
+  /// The free columns of BA in compressed-column form: column j's non-zeros are ba_val[e] in
+  /// rows ba_row[e] for e in [ba_ptr[j], ba_ptr[j + 1]) (j < nvf; storage for nv columns).
+  std::vector<int> ba_ptr, ba_row;
+  Eigen::VectorXd ba_val;
+  bool ba_sparse = false;         ///< at most a third of BA's free entries are non-zero
+  bool g_sparse = false;          ///< general rows stored row-wise in g_ptr/g_idx/g_val
+  std::vector<int> g_ptr, g_idx;  ///< row starts (ng + 1) and free column indices
+  Eigen::VectorXd g_val;          ///< non-zero values of the general rows
+  std::vector<int> box_var;       ///< nb: index into v of each box row
+  Eigen::VectorXd lb, ub;         ///< m effective bounds (constant parts folded in)
+  std::vector<char> is_const;     ///< m: row has no free coefficient
+  std::vector<int> lower, upper;  ///< active non-constant bound sides (row indices)
+  std::vector<int> eq;            ///< equality rows (excluded from lower and upper)
+  Eigen::VectorXd rho;            ///< m: penalty of each equality row
 
   // Iterate.
   Eigen::VectorXd v, pi, tl, tu, laml, lamu, nu;

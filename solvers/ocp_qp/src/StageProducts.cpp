@@ -7,13 +7,26 @@ void analyseStageSparsity(IpmStage& st) {
   const int nx1 = st.dims.nx1;
   st.ba_cols.clear();
   st.ba_col_bits = 0;
+  // One pass over the free columns: their non-zeros in compressed-column form, and the
+  // columns that have any, packed.
+  int nnz = 0;
   for (int j = 0; j < nf && nx1 > 0; ++j) {
-    if (!(st.BA.col(j).array() == 0.0).all()) {
+    st.ba_ptr[j] = nnz;
+    const double* column = st.BA.col(j).data();
+    for (int r = 0; r < nx1; ++r) {
+      if (column[r] == 0.0) continue;
+      st.ba_val[nnz] = column[r];
+      st.ba_row[nnz] = r;
+      ++nnz;
+    }
+    if (nnz > st.ba_ptr[j]) {
       st.BAc.col(static_cast<int>(st.ba_cols.size())) = st.BA.col(j);
       st.ba_cols.push_back(j);
       if (j < 64) st.ba_col_bits |= 1ULL << j;
     }
   }
+  st.ba_ptr[nx1 > 0 ? nf : 0] = nnz;
+  st.ba_sparse = 3 * static_cast<size_t>(nnz) <= static_cast<size_t>(nf) * nx1;
   const int ng = st.dims.ng;
   st.g_ptr.clear();
   st.g_idx.clear();
@@ -21,7 +34,7 @@ void analyseStageSparsity(IpmStage& st) {
   if (ng == 0) return;
   const int c0 = st.gColBegin();
   const int c1 = st.gColEnd(nf);
-  int nnz = 0;
+  nnz = 0;
   for (int r = 0; r < ng; ++r) {
     for (int j = c0; j < c1; ++j) nnz += st.G(r, j) != 0.0;
   }
