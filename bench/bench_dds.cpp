@@ -15,7 +15,7 @@
 
 #include "ProcessCpuTime.h"
 #include "communication/msg/actuator_cmds.hpp"
-#include "dds/ChildProcess.h"
+#include "dds/CapturedProcess.h"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
@@ -46,7 +46,7 @@ void BM_DdsActuatorCmdsRoundTrip(benchmark::State& state) {
   const std::map<std::string, std::string> dds{{"RMW_IMPLEMENTATION", "rmw_cyclonedds_cpp"},
                                                {"ROS_DOMAIN_ID", "231"}};
   for (const auto& [key, value] : dds) setenv(key.c_str(), value.c_str(), 1);
-  velmora::dds_test::ChildProcess peer({DDS_LATENCY_PEER, "/bench_cmds"}, dds);
+  velmora::dds_test::CapturedProcess peer({DDS_LATENCY_PEER, "/bench_cmds"}, dds);
   rclcpp::init(0, nullptr);
   {
     auto node = std::make_shared<rclcpp::Node>("bench_publisher");

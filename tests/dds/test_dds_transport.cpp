@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "CapturedProcess.h"
 #include "DdsTestSupport.h"
 #include "rclcpp/detail/dds_participant.hpp"
 #include "rclcpp/detail/dds_writer.hpp"
@@ -52,7 +52,7 @@ TEST_P(TwoProcesses, CommandsArriveInOrderAndBitForBit) {
   DdsEnvironment environment(domain);
   CommandCollector collector("/peer_cmds",
                              reliable ? rclcpp::QoS(200).reliable() : rclcpp::SensorDataQoS());
-  ChildProcess peer(
+  CapturedProcess peer(
       {DDS_TEST_PEER, "/peer_cmds", "500", std::to_string(run.count), "30", run.qos_name}, {});
   ASSERT_EQ(peer.wait(std::chrono::seconds(run.count / 500 + 20)), 0) << peer.output();
   std::this_thread::sleep_for(200ms);  // the last deliveries reach the executor

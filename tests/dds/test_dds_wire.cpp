@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "ChildProcess.h"
+#include "CapturedProcess.h"
 #include "DdsTestSupport.h"
 #include "motion_controller/MotionTestSupport.h"
 #include "rclcpp/detail/dds_participant.hpp"
@@ -73,7 +73,7 @@ class DdsWire : public motion_test::MotionTest {
 
 TEST_F(DdsWire, AnIndependentReaderDecodesTheControllersCommands) {
   constexpr int kSamples = 20;
-  ChildProcess reader(
+  CapturedProcess reader(
       {REFERENCE_READER, std::to_string(testDomainId()), std::to_string(kSamples), "30"},
       {{"CYCLONEDDS_URI", rclcpp::detail::dds_loopback_config()}});
   CommandListener listener("actuators_cmds");

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "ChildProcess.h"
+#include "CapturedProcess.h"
 #include "DdsTestSupport.h"
 
 namespace velmora::dds_test {
@@ -35,10 +35,10 @@ std::vector<std::string> yamlList(const std::string& yaml, const std::string& ke
 TEST(VelmoraTopic, ListsEchoesAndMeasuresAPeersTopic) {
   const std::map<std::string, std::string> dds{{"RMW_IMPLEMENTATION", "rmw_cyclonedds_cpp"},
                                                {"ROS_DOMAIN_ID", std::to_string(testDomainId())}};
-  ChildProcess peer({DDS_TEST_PEER, "/topic_cmds", "100", "700", "2", "reliable"}, dds);
+  CapturedProcess peer({DDS_TEST_PEER, "/topic_cmds", "100", "700", "2", "reliable"}, dds);
 
   // echo subscribes, which starts the peer's publications.
-  ChildProcess echo({VELMORA_TOPIC, "echo", "topic_cmds", "--once", "--wait", "1"}, dds);
+  CapturedProcess echo({VELMORA_TOPIC, "echo", "topic_cmds", "--once", "--wait", "1"}, dds);
   ASSERT_EQ(echo.wait(20s), 0) << echo.output();
   const std::string yaml = echo.output();
   EXPECT_EQ(yaml.substr(yaml.size() - 4), "---\n");
@@ -54,18 +54,18 @@ TEST(VelmoraTopic, ListsEchoesAndMeasuresAPeersTopic) {
     EXPECT_EQ(std::strtof(torque[j].c_str(), nullptr), expected.torque[j]) << torque[j];
   }
 
-  ChildProcess list({VELMORA_TOPIC, "list", "-t", "--wait", "1"}, dds);
+  CapturedProcess list({VELMORA_TOPIC, "list", "-t", "--wait", "1"}, dds);
   ASSERT_EQ(list.wait(10s), 0);
   EXPECT_NE(list.output().find("/topic_cmds [communication/msg/ActuatorCmds]\n"), std::string::npos)
       << list.output();
 
-  ChildProcess hz({VELMORA_TOPIC, "hz", "/topic_cmds", "--duration", "2", "--wait", "1"}, dds);
+  CapturedProcess hz({VELMORA_TOPIC, "hz", "/topic_cmds", "--duration", "2", "--wait", "1"}, dds);
   ASSERT_EQ(hz.wait(10s), 0) << hz.output();
   const auto rate_at = hz.output().rfind("average rate: ");
   ASSERT_NE(rate_at, std::string::npos) << hz.output();
   EXPECT_NEAR(std::atof(hz.output().c_str() + rate_at + 14), 100.0, 10.0) << hz.output();
 
-  ChildProcess missing({VELMORA_TOPIC, "echo", "/no_such_topic", "--wait", "0.5"}, dds);
+  CapturedProcess missing({VELMORA_TOPIC, "echo", "/no_such_topic", "--wait", "0.5"}, dds);
   EXPECT_EQ(missing.wait(10s), 1);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// A child process for tests that need a second DDS participant in another process: started with
-// extra environment variables, its standard output captured, killed if still running at the end.
+// A child process, its output captured, for tests that need a second DDS participant in another
+// process: started with extra environment variables, its standard output captured, killed if still
+// running at the end.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,11 +24,11 @@ extern char** environ;
 
 namespace velmora::dds_test {
 
-class ChildProcess {
+class CapturedProcess {
  public:
   /// Starts `argv[0]` with `argv` and this process's environment plus `environment`.
-  ChildProcess(const std::vector<std::string>& argv,
-               const std::map<std::string, std::string>& environment) {
+  CapturedProcess(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& environment) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string text = *entry;
@@ -59,15 +60,15 @@ class ChildProcess {
       throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
     }
   }
-  ~ChildProcess() {
+  ~CapturedProcess() {
     if (!exited_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
     close(stdout_fd_);
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+  CapturedProcess(const CapturedProcess&) = delete;
+  CapturedProcess& operator=(const CapturedProcess&) = delete;
 
   /// Waits up to `timeout` for the child to end, collecting its output; its exit code, or -1
   /// if it was killed by a signal or is still running (then it is killed).
