@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/misc/Numerics.h"
 #include "sim/SimOptions.h"
 
 namespace velmora {
@@ -109,18 +110,12 @@ FaultSpec parseFaultSpec(const std::string& flag, const std::string& text) {
     throw UsageError("velmora_sim: " + flag + ": unknown fault '" + name + "' in '" + text + "' (" +
                      faultNames() + ")");
   }
-  size_t used = 0;
-  double start = std::numeric_limits<double>::quiet_NaN();
-  try {
-    start = std::stod(time, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != time.size() || !std::isfinite(start) || start < 0.0) {
+  const auto start = numerics::parseFiniteNumber(time);
+  if (!start || *start < 0.0) {
     throw UsageError("velmora_sim: " + flag + ": the time of '" + text +
                      "' must be a finite number of seconds >= 0, got '" + time + "'");
   }
-  spec.start_s = start;
+  spec.start_s = *start;
   return spec;
 }
 

@@ -199,8 +199,6 @@ class CycleTimes {
     values_.push_back(millisecondsSince(start));
     return values_.back();
   }
-  /// Records a cycle timed elsewhere [ms].
-  void add(double ms) { values_.push_back(ms); }
   /// The last cycle time [ms] (0 before the first).
   double last() const { return values_.empty() ? 0.0 : values_.back(); }
   TimingSummary summary() const { return TimingSummary::of(values_); }

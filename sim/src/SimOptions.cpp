@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "core/misc/Numerics.h"
 #include "sim/DrivingCommand.h"
 #include "sim/VideoEncoder.h"
 
@@ -16,17 +17,11 @@ namespace sim {
 namespace {
 
 double parseNumber(const std::string& flag, const std::string& text) {
-  size_t used = 0;
-  double value = 0.0;
-  try {
-    value = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || !std::isfinite(value)) {
+  const auto value = numerics::parseFiniteNumber(text);
+  if (!value) {
     throw UsageError("velmora_sim: " + flag + " expects a finite number, got '" + text + "'");
   }
-  return value;
+  return *value;
 }
 
 void requireReadable(const std::string& flag, const std::string& path) {

@@ -1,4 +1,5 @@
 #include "sim/TerrainSpec.h"
+#include "core/misc/Numerics.h"
 
 #include <cmath>
 #include <sstream>
@@ -19,17 +20,9 @@ void requireWithin(const char* name, double value, double lo, double hi, const c
 }
 
 double parsePart(const std::string& name, const std::string& text) {
-  size_t used = 0;
-  double value = 0.0;
-  try {
-    value = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || !std::isfinite(value)) {
-    throw std::invalid_argument(name + " expects a finite number, got '" + text + "'");
-  }
-  return value;
+  const auto value = numerics::parseFiniteNumber(text);
+  if (!value) throw std::invalid_argument(name + " expects a finite number, got '" + text + "'");
+  return *value;
 }
 
 }  // namespace

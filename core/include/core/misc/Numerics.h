@@ -1,10 +1,13 @@
 #pragma once
 
-// Floating-point comparisons and clamping.
+// Floating-point comparisons, clamping and number parsing.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 
 namespace velmora {
@@ -27,6 +30,20 @@ bool almost_eq(T a, T b, T prec) {
 template <typename T>
 T clampOrLowerLimit(T value, T lower, T upper) {
   return value > lower ? std::min(value, upper) : lower;
+}
+
+/// The finite number that is the whole of `text` (as std::stod reads it), or nothing for empty
+/// text, trailing characters, a value out of range, NaN or infinity.
+inline std::optional<double> parseFiniteNumber(const std::string& text) {
+  size_t used = 0;
+  double value = 0.0;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  if (used != text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
 }
 
 }  // namespace numerics
