@@ -83,7 +83,6 @@ TEST_F(DdsWire, AnIndependentReaderDecodesTheControllersCommands) {
       *controller, [this] { return standingQpos(); }, [this] { return zeroQvel(); });
   ASSERT_EQ(reader.wait(40s), 0) << "the reference reader did not get " << kSamples << " samples:\n"
                                  << reader.output();
-  controller.reset();
 
   std::map<std::pair<int32_t, uint32_t>, ActuatorCmds> ours;
   for (const auto& message : listener.messages()) {
