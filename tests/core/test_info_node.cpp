@@ -109,5 +109,11 @@ TEST(InfoFile, MissingFileIsNamedWithoutALine) {
   }
 }
 
+TEST(InfoFile, DeepNestingIsAnErrorNotAStackOverflow) {
+  std::string deep;
+  for (int level = 0; level < 100000; ++level) deep += "a {\n";
+  EXPECT_THROW(parseInfo(deep, "deep.info"), InfoFileError);
+}
+
 }  // namespace
 }  // namespace velmora

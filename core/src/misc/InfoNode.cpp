@@ -84,12 +84,16 @@ std::vector<Token> tokenize(const std::string& text, const std::string& file) {
   return tokens;
 }
 
-void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent, bool nested,
+/// Deepest nesting of blocks a document may have (the reader and the tree recurse per level).
+constexpr int kMaxDepth = 100;
+
+/// Reads the keys of `parent` from tokens[i]: up to its '}' at `depth` > 0, to the end at 0.
+void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent, int depth,
                    const std::string& file) {
   while (i < tokens.size()) {
     const Token& token = tokens[i];
     if (token.kind == Token::Kind::kClose) {
-      if (!nested) throw InfoFileError(file, token.line, "'}' without a matching '{'");
+      if (depth == 0) throw InfoFileError(file, token.line, "'}' without a matching '{'");
       ++i;
       return;
     }
@@ -105,11 +109,12 @@ void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent
     }
     if (i < tokens.size() && tokens[i].kind == Token::Kind::kOpen) {
       ++i;
-      parseChildren(tokens, i, node, true, file);
+      if (depth == kMaxDepth) throw InfoFileError(file, node.line, "blocks nested too deeply");
+      parseChildren(tokens, i, node, depth + 1, file);
     }
     parent.children.push_back(std::move(node));
   }
-  if (nested) throw InfoFileError(file, parent.line, "'" + parent.key + "' has no closing '}'");
+  if (depth > 0) throw InfoFileError(file, parent.line, "'" + parent.key + "' has no closing '}'");
 }
 
 std::string quoted(const std::string& value) {
@@ -168,7 +173,7 @@ InfoNode parseInfo(const std::string& text, const std::string& file_name) {
   const std::vector<Token> tokens = tokenize(text, file_name);
   InfoNode root;
   size_t i = 0;
-  parseChildren(tokens, i, root, false, file_name);
+  parseChildren(tokens, i, root, 0, file_name);
   return root;
 }
 
