@@ -1,6 +1,5 @@
 #include "planner/GaitTable.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -9,19 +8,14 @@
 #include <stdexcept>
 
 #include "core/misc/DataDirectory.h"
+#include "core/misc/InfoFileError.h"
+#include "core/misc/InfoNode.h"
 
 namespace velmora {
 namespace sim {
 namespace {
 
-/// A word, a quoted string or a brace of the file, with its line.
-struct Token {
-  std::string text;
-  int line = 0;
-  bool quoted = false;
-  bool isBrace(char brace) const { return !quoted && text.size() == 1 && text[0] == brace; }
-};
-
+/// Throws the errors of one gait table as "gait table SOURCE:LINE: what".
 class TableError {
  public:
   explicit TableError(std::string source) : source_(std::move(source)) {}
@@ -33,43 +27,10 @@ class TableError {
   std::string source_;
 };
 
-std::vector<Token> tokenize(const std::string& text, const TableError& error) {
-  std::vector<Token> tokens;
-  int line = 1;
-  for (size_t k = 0; k < text.size();) {
-    const char c = text[k];
-    if (c == '\n') {
-      ++line;
-      ++k;
-    } else if (std::isspace(static_cast<unsigned char>(c))) {
-      ++k;
-    } else if (c == ';') {
-      while (k < text.size() && text[k] != '\n') ++k;
-    } else if (c == '{' || c == '}') {
-      tokens.push_back({std::string(1, c), line, false});
-      ++k;
-    } else if (c == '"') {
-      const size_t end = text.find_first_of("\"\n", k + 1);
-      if (end == std::string::npos || text[end] != '"') error.raise(line, "unterminated string");
-      tokens.push_back({text.substr(k + 1, end - k - 1), line, true});
-      k = end + 1;
-    } else {
-      size_t end = k;
-      while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) &&
-             text[end] != '{' && text[end] != '}' && text[end] != ';' && text[end] != '"') {
-        ++end;
-      }
-      tokens.push_back({text.substr(k, end - k), line, false});
-      k = end;
-    }
-  }
-  return tokens;
-}
-
 /// Reads "a b c ..." as `count` numbers.
-std::vector<double> numbers(const Token& token, size_t count, const std::string& key,
+std::vector<double> numbers(const InfoNode& key_node, size_t count, const std::string& key,
                             const TableError& error) {
-  std::istringstream stream(token.text);
+  std::istringstream stream(key_node.value);
   std::vector<double> values;
   std::string word;
   while (stream >> word) {
@@ -81,77 +42,71 @@ std::vector<double> numbers(const Token& token, size_t count, const std::string&
       used = 0;
     }
     if (used != word.size() || !std::isfinite(value)) {
-      error.raise(token.line, key + " expects " + std::to_string(count) + " finite numbers, got '" +
-                                  token.text + "'");
+      error.raise(key_node.line, key + " expects " + std::to_string(count) +
+                                     " finite numbers, got '" + key_node.value + "'");
     }
     values.push_back(value);
   }
   if (values.size() != count) {
-    error.raise(token.line,
-                key + " expects " + std::to_string(count) + " numbers, got '" + token.text + "'");
+    error.raise(key_node.line, key + " expects " + std::to_string(count) + " numbers, got '" +
+                                   key_node.value + "'");
   }
   return values;
 }
 
-/// Parses the body of one gait node (the tokens after its '{' up to the matching '}').
-Gait parseGait(const std::vector<Token>& tokens, size_t& k, const Token& name,
-               const TableError& error) {
+/// The gait of the node `name` (its children are the gait's keys).
+Gait parseGait(const InfoNode& name, const TableError& error) {
   std::optional<double> cycle, duty, height, shift;
   std::optional<std::vector<double>> offsets;
-  while (true) {
-    if (k >= tokens.size()) error.raise(name.line, "gait '" + name.text + "' has no closing '}'");
-    const Token& key = tokens[k++];
-    if (key.isBrace('}')) break;
-    if (key.isBrace('{')) error.raise(key.line, "unexpected '{' in gait '" + name.text + "'");
-    if (k >= tokens.size() || tokens[k].line != key.line || tokens[k].isBrace('{') ||
-        tokens[k].isBrace('}')) {
-      error.raise(key.line, "key '" + key.text + "' of gait '" + name.text + "' needs a value");
+  for (const InfoNode& key : name.children) {
+    if (!key.children.empty()) error.raise(key.line, "unexpected '{' in gait '" + name.key + "'");
+    if (key.value.empty()) {
+      error.raise(key.line, "key '" + key.key + "' of gait '" + name.key + "' needs a value");
     }
-    const Token& value = tokens[k++];
     const auto once = [&](auto& slot) {
       if (slot)
-        error.raise(key.line, "key '" + key.text + "' given twice in gait '" + name.text + "'");
+        error.raise(key.line, "key '" + key.key + "' given twice in gait '" + name.key + "'");
     };
-    if (key.text == "cycle_s" || key.text == "duty" || key.text == "swing_height_m" ||
-        key.text == "support_shift") {
-      auto& slot = key.text == "cycle_s"          ? cycle
-                   : key.text == "duty"           ? duty
-                   : key.text == "swing_height_m" ? height
-                                                  : shift;
+    if (key.key == "cycle_s" || key.key == "duty" || key.key == "swing_height_m" ||
+        key.key == "support_shift") {
+      auto& slot = key.key == "cycle_s"          ? cycle
+                   : key.key == "duty"           ? duty
+                   : key.key == "swing_height_m" ? height
+                                                 : shift;
       once(slot);
-      slot = numbers(value, 1, key.text, error)[0];
+      slot = numbers(key, 1, key.key, error)[0];
       const double v = *slot;
-      const bool ok = key.text == "cycle_s"          ? v > 0.0 && v <= 10.0
-                      : key.text == "duty"           ? v > 0.0 && v <= 1.0
-                      : key.text == "swing_height_m" ? v > 0.0 && v <= 0.3
-                                                     : v >= 0.0 && v <= 1.0;
+      const bool ok = key.key == "cycle_s"          ? v > 0.0 && v <= 10.0
+                      : key.key == "duty"           ? v > 0.0 && v <= 1.0
+                      : key.key == "swing_height_m" ? v > 0.0 && v <= 0.3
+                                                    : v >= 0.0 && v <= 1.0;
       if (!ok) {
-        const char* range = key.text == "cycle_s"          ? "(0, 10] s"
-                            : key.text == "duty"           ? "(0, 1]"
-                            : key.text == "swing_height_m" ? "(0, 0.3] m"
-                                                           : "[0, 1]";
-        error.raise(key.line, key.text + " of gait '" + name.text + "' must lie in " + range +
-                                  ", got " + value.text);
+        const char* range = key.key == "cycle_s"          ? "(0, 10] s"
+                            : key.key == "duty"           ? "(0, 1]"
+                            : key.key == "swing_height_m" ? "(0, 0.3] m"
+                                                          : "[0, 1]";
+        error.raise(key.line, key.key + " of gait '" + name.key + "' must lie in " + range +
+                                  ", got " + key.value);
       }
-    } else if (key.text == "offsets") {
+    } else if (key.key == "offsets") {
       once(offsets);
-      offsets = numbers(value, 4, key.text, error);
+      offsets = numbers(key, 4, key.key, error);
       for (const double o : *offsets) {
         if (o < 0.0 || o >= 1.0) {
-          error.raise(key.line, "offsets of gait '" + name.text + "' must lie in [0, 1), got '" +
-                                    value.text + "'");
+          error.raise(key.line, "offsets of gait '" + name.key + "' must lie in [0, 1), got '" +
+                                    key.value + "'");
         }
       }
     } else {
-      error.raise(key.line, "unknown key '" + key.text + "' in gait '" + name.text +
+      error.raise(key.line, "unknown key '" + key.key + "' in gait '" + name.key +
                                 "' (cycle_s, duty, offsets, swing_height_m, support_shift)");
     }
   }
-  if (!duty) error.raise(name.line, "gait '" + name.text + "' lacks the key duty");
+  if (!duty) error.raise(name.line, "gait '" + name.key + "' lacks the key duty");
   Gait gait = Gait::standing();
   if (*duty == 1.0) return gait;
-  if (!cycle) error.raise(name.line, "gait '" + name.text + "' lacks the key cycle_s");
-  if (!offsets) error.raise(name.line, "gait '" + name.text + "' lacks the key offsets");
+  if (!cycle) error.raise(name.line, "gait '" + name.key + "' lacks the key cycle_s");
+  if (!offsets) error.raise(name.line, "gait '" + name.key + "' lacks the key offsets");
   gait.stand = false;
   gait.period_s = *cycle;
   gait.swing_fraction = 1.0 - *duty;
@@ -165,21 +120,22 @@ Gait parseGait(const std::vector<Token>& tokens, size_t& k, const Token& name,
 
 GaitTable GaitTable::parse(const std::string& text, const std::string& source) {
   const TableError error(source);
-  const std::vector<Token> tokens = tokenize(text, error);
+  InfoNode root;
+  try {
+    root = parseInfo(text, source);
+  } catch (const InfoFileError& syntax) {
+    error.raise(syntax.line(), syntax.problem());
+  }
   GaitTable table;
-  for (size_t k = 0; k < tokens.size();) {
-    const Token& name = tokens[k++];
-    if (name.isBrace('{') || name.isBrace('}'))
-      error.raise(name.line, "unexpected '" + name.text + "'");
-    if (k >= tokens.size() || !tokens[k].isBrace('{')) {
-      error.raise(name.line, "gait '" + name.text + "' must be followed by '{'");
+  for (const InfoNode& name : root.children) {
+    if (name.children.empty() || !name.value.empty()) {
+      error.raise(name.line, "gait '" + name.key + "' must be followed by '{' and its keys");
     }
-    ++k;
     for (const std::string& known : table.names_) {
-      if (known == name.text) error.raise(name.line, "gait '" + name.text + "' defined twice");
+      if (known == name.key) error.raise(name.line, "gait '" + name.key + "' defined twice");
     }
-    table.gaits_.push_back(parseGait(tokens, k, name, error));
-    table.names_.push_back(name.text);
+    table.gaits_.push_back(parseGait(name, error));
+    table.names_.push_back(name.key);
   }
   if (table.names_.empty()) error.raise(1, "no gait defined");
   return table;

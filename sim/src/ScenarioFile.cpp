@@ -1,7 +1,6 @@
 #include "sim/ScenarioFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -9,9 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include <boost/property_tree/info_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
-
+#include "core/misc/InfoFileError.h"
+#include "core/misc/InfoNode.h"
 #include "sim/DrivingCommand.h"
 #include "sim/SimOptions.h"
 
@@ -20,107 +18,36 @@ namespace sim {
 namespace {
 
 namespace fs = std::filesystem;
-using boost::property_tree::ptree;
-
-/// Line of every key of an INFO tree. The parser keeps no positions, so the text is scanned
-/// again the way the parser reads it (a key, then an optional value on the same line, braces
-/// opening and closing the children of the last key); keys come in the same pre-order as the
-/// tree's nodes.
-class KeyLines {
- public:
-  KeyLines(const std::string& text, const ptree& root) {
-    std::vector<std::pair<std::string, int>> keys;
-    int line = 1;
-    int key_line = 0;  // line of the last key while its value may still follow
-    size_t i = 0;
-    while (i < text.size()) {
-      const char c = text[i];
-      if (c == '\n') {
-        ++line;
-        key_line = 0;
-        ++i;
-      } else if (std::isspace(static_cast<unsigned char>(c))) {
-        ++i;
-      } else if (c == ';') {
-        while (i < text.size() && text[i] != '\n') ++i;
-      } else if (c == '{' || c == '}') {
-        key_line = 0;
-        ++i;
-      } else {
-        std::string word;
-        if (c == '"') {
-          for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i) {
-            if (text[i] == '\\') ++i;
-            if (i < text.size()) word += text[i];
-          }
-          ++i;
-        } else {
-          for (; i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])) &&
-                 text[i] != '{' && text[i] != '}' && text[i] != ';';
-               ++i) {
-            word += text[i];
-          }
-        }
-        if (key_line == line) {
-          key_line = 0;  // the value of the last key
-        } else {
-          keys.emplace_back(word, line);
-          key_line = line;
-        }
-      }
-    }
-    size_t next = 0;
-    assign(root, keys, next);
-  }
-
-  /// Line of `node` in the file, 0 when unknown.
-  int of(const ptree& node) const {
-    const auto it = lines_.find(&node);
-    return it == lines_.end() ? 0 : it->second;
-  }
-
- private:
-  void assign(const ptree& tree, const std::vector<std::pair<std::string, int>>& keys,
-              size_t& next) {
-    for (const auto& [key, child] : tree) {
-      if (next < keys.size() && keys[next].first == key) lines_[&child] = keys[next].second;
-      ++next;
-      assign(child, keys, next);
-    }
-  }
-
-  std::map<const ptree*, int> lines_;
-};
 
 /// Reads values of one file and reports what is wrong with them as file:line: key: problem.
 class Reader {
  public:
-  Reader(std::string path, const KeyLines& lines) : path_(std::move(path)), lines_(lines) {}
+  explicit Reader(std::string path) : path_(std::move(path)) {}
 
-  [[noreturn]] void fail(const ptree& node, const std::string& key,
+  [[noreturn]] void fail(const InfoNode& node, const std::string& key,
                          const std::string& problem) const {
     std::ostringstream message;
-    message << "velmora_sim: " << path_ << ":" << lines_.of(node) << ": " << key << ": " << problem;
+    message << "velmora_sim: " << path_ << ":" << node.line << ": " << key << ": " << problem;
     throw UsageError(message.str());
   }
 
   /// Rejects keys of `block` outside `allowed` and keys given twice.
-  void onlyKeys(const ptree& block, const std::string& where,
+  void onlyKeys(const InfoNode& block, const std::string& where,
                 const std::set<std::string>& allowed) const {
     std::set<std::string> seen;
-    for (const auto& [key, child] : block) {
-      const std::string name = where.empty() ? key : where + "." + key;
-      if (allowed.count(key) == 0) fail(child, name, "unknown key");
-      if (!seen.insert(key).second) fail(child, name, "given twice");
+    for (const InfoNode& child : block.children) {
+      const std::string name = where.empty() ? child.key : where + "." + child.key;
+      if (allowed.count(child.key) == 0) fail(child, name, "unknown key");
+      if (!seen.insert(child.key).second) fail(child, name, "given twice");
     }
   }
 
-  const std::string& text(const ptree& node, const std::string& key) const {
-    if (!node.empty()) fail(node, key, "expects a value, not a block");
-    return node.data();
+  const std::string& text(const InfoNode& node, const std::string& key) const {
+    if (!node.children.empty()) fail(node, key, "expects a value, not a block");
+    return node.value;
   }
 
-  double number(const ptree& node, const std::string& key, double low, double high) const {
+  double number(const InfoNode& node, const std::string& key, double low, double high) const {
     const std::string& value = text(node, key);
     size_t used = 0;
     double x = 0.0;
@@ -140,13 +67,13 @@ class Reader {
     return x;
   }
 
-  long integer(const ptree& node, const std::string& key, long low, long high) const {
+  long integer(const InfoNode& node, const std::string& key, long low, long high) const {
     const double x = number(node, key, static_cast<double>(low), static_cast<double>(high));
-    if (x != std::floor(x)) fail(node, key, "expects a whole number, got '" + node.data() + "'");
+    if (x != std::floor(x)) fail(node, key, "expects a whole number, got '" + node.value + "'");
     return static_cast<long>(x);
   }
 
-  bool boolean(const ptree& node, const std::string& key) const {
+  bool boolean(const InfoNode& node, const std::string& key) const {
     const std::string& value = text(node, key);
     if (value != "true" && value != "false") {
       fail(node, key, "expects true or false, got '" + value + "'");
@@ -154,47 +81,47 @@ class Reader {
     return value == "true";
   }
 
-  vector3_t vector(const ptree& node, const std::string& key) const {
+  vector3_t vector(const InfoNode& node, const std::string& key) const {
     std::istringstream in(text(node, key));
     vector3_t v;
     std::string rest;
     if (!(in >> v(0) >> v(1) >> v(2)) || (in >> rest) || !v.allFinite()) {
-      fail(node, key, "expects three finite numbers in quotes, got '" + node.data() + "'");
+      fail(node, key, "expects three finite numbers in quotes, got '" + node.value + "'");
     }
     return v;
   }
 
-  const ptree& block(const ptree& node, const std::string& key) const {
-    if (!node.data().empty()) fail(node, key, "expects a block { ... }, got '" + node.data() + "'");
+  const InfoNode& block(const InfoNode& node, const std::string& key) const {
+    if (!node.value.empty()) fail(node, key, "expects a block { ... }, got '" + node.value + "'");
     return node;
   }
 
  private:
   std::string path_;
-  const KeyLines& lines_;
 };
 
 constexpr double kHuge = 1e9;
 constexpr double kMaxDuration = 3600.0;
 
-TerrainSpec readTerrain(const Reader& reader, const ptree& node) {
+TerrainSpec readTerrain(const Reader& reader, const InfoNode& node) {
   static const std::map<std::string, std::pair<TerrainSpec::Type, std::set<std::string>>> kTypes = {
       {"flat", {TerrainSpec::Type::kFlat, {"type"}}},
       {"slope", {TerrainSpec::Type::kSlope, {"type", "angle_deg", "heading_deg"}}},
       {"steps", {TerrainSpec::Type::kSteps, {"type", "height_m", "depth_m", "count", "start_x_m"}}},
       {"rough", {TerrainSpec::Type::kRough, {"type", "amplitude_m", "wavelength_m", "seed"}}}};
-  const auto type_node = node.find("type");
-  if (type_node == node.not_found()) reader.fail(node, "terrain.type", "missing");
-  const std::string& type = reader.text(type_node->second, "terrain.type");
+  const InfoNode* type_node = node.child("type");
+  if (type_node == nullptr) reader.fail(node, "terrain.type", "missing");
+  const std::string& type = reader.text(*type_node, "terrain.type");
   const auto kind = kTypes.find(type);
   if (kind == kTypes.end()) {
-    reader.fail(type_node->second, "terrain.type",
+    reader.fail(*type_node, "terrain.type",
                 "unknown type '" + type + "' (flat, slope, steps or rough)");
   }
   reader.onlyKeys(node, "terrain", kind->second.second);
   TerrainSpec terrain;
   terrain.type = kind->second.first;
-  for (const auto& [key, child] : node) {
+  for (const InfoNode& child : node.children) {
+    const std::string& key = child.key;
     const std::string name = "terrain." + key;
     if (key == "angle_deg") terrain.angle_deg = reader.number(child, name, 0.0, 15.0);
     if (key == "heading_deg") terrain.heading_deg = reader.number(child, name, -360.0, 360.0);
@@ -211,7 +138,7 @@ TerrainSpec readTerrain(const Reader& reader, const ptree& node) {
   return terrain;
 }
 
-std::string checkedGait(const Reader& reader, const ptree& node, const std::string& key) {
+std::string checkedGait(const Reader& reader, const InfoNode& node, const std::string& key) {
   const std::string& name = reader.text(node, key);
   try {
     gaitNamed(name);
@@ -221,7 +148,7 @@ std::string checkedGait(const Reader& reader, const ptree& node, const std::stri
   return name;
 }
 
-ScenarioEvent readEvent(const Reader& reader, const ptree& node) {
+ScenarioEvent readEvent(const Reader& reader, const InfoNode& node) {
   using Type = ScenarioEvent::Type;
   static const std::map<std::string, std::pair<Type, std::set<std::string>>> kTypes = {
       {"command", {Type::kCommand, {"at_s", "type", "vx", "vy", "yaw_rate", "ramp_s"}}},
@@ -231,11 +158,11 @@ ScenarioEvent readEvent(const Reader& reader, const ptree& node) {
       {"friction", {Type::kFriction, {"at_s", "type", "mu"}}}};
   reader.block(node, "timeline.event");
   for (const char* required : {"at_s", "type"}) {
-    if (node.find(required) == node.not_found()) {
+    if (node.child(required) == nullptr) {
       reader.fail(node, std::string("timeline.event.") + required, "missing");
     }
   }
-  const ptree& type_node = node.find("type")->second;
+  const InfoNode& type_node = *node.child("type");
   const std::string& type = reader.text(type_node, "timeline.event.type");
   const auto kind = kTypes.find(type);
   if (kind == kTypes.end()) {
@@ -252,11 +179,12 @@ ScenarioEvent readEvent(const Reader& reader, const ptree& node) {
       {Type::kPayload, {"mass_kg"}},
       {Type::kFriction, {"mu"}}};
   for (const std::string& key : required.at(event.type)) {
-    if (node.find(key) == node.not_found()) {
+    if (node.child(key) == nullptr) {
       reader.fail(node, "timeline.event." + key, "missing in an event of type " + type);
     }
   }
-  for (const auto& [key, child] : node) {
+  for (const InfoNode& child : node.children) {
+    const std::string& key = child.key;
     const std::string name = "timeline.event." + key;
     if (key == "at_s") event.at_s = reader.number(child, name, 0.0, kMaxDuration);
     if (key == "vx") event.command[0] = reader.number(child, name, -kHuge, kHuge);
@@ -273,32 +201,34 @@ ScenarioEvent readEvent(const Reader& reader, const ptree& node) {
   return event;
 }
 
-ExpectedFigure readFigure(const Reader& reader, const ptree& node, const std::string& where) {
+ExpectedFigure readFigure(const Reader& reader, const InfoNode& node, const std::string& where) {
   reader.block(node, where);
   reader.onlyKeys(node, where, {"value", "tolerance", "abs_tolerance"});
-  const bool relative = node.find("tolerance") != node.not_found();
-  const bool absolute = node.find("abs_tolerance") != node.not_found();
-  if (node.find("value") == node.not_found()) reader.fail(node, where + ".value", "missing");
+  const bool relative = node.child("tolerance") != nullptr;
+  const bool absolute = node.child("abs_tolerance") != nullptr;
+  if (node.child("value") == nullptr) reader.fail(node, where + ".value", "missing");
   if (relative == absolute) {
     reader.fail(node, where, "needs exactly one of tolerance (relative) and abs_tolerance");
   }
   ExpectedFigure figure;
   figure.relative = relative;
-  figure.value = reader.number(node.find("value")->second, where + ".value", -kHuge, kHuge);
+  figure.value = reader.number(*node.child("value"), where + ".value", -kHuge, kHuge);
   const std::string tolerance_key = relative ? "tolerance" : "abs_tolerance";
   figure.tolerance =
-      reader.number(node.find(tolerance_key)->second, where + "." + tolerance_key, 0.0, kHuge);
+      reader.number(*node.child(tolerance_key), where + "." + tolerance_key, 0.0, kHuge);
   return figure;
 }
 
-ScenarioExpectations readExpectations(const Reader& reader, const ptree& node, double duration_s) {
+ScenarioExpectations readExpectations(const Reader& reader, const InfoNode& node,
+                                      double duration_s) {
   reader.block(node, "expect");
   reader.onlyKeys(node, "expect",
                   {"no_fall", "from_s", "mean_vx", "mean_vy", "mean_yaw_rate", "max_drift_m",
                    "max_abs_roll_rad", "max_abs_pitch_rad"});
   ScenarioExpectations expect;
   expect.present = true;
-  for (const auto& [key, child] : node) {
+  for (const InfoNode& child : node.children) {
+    const std::string& key = child.key;
     const std::string name = "expect." + key;
     if (key == "no_fall") expect.no_fall = reader.boolean(child, name);
     if (key == "from_s") {
@@ -323,7 +253,7 @@ ScenarioExpectations readExpectations(const Reader& reader, const ptree& node, d
 
 /// The robot file `relative` of a scenario: absolute as given, else below `robots_dir`, else
 /// beside the scenario file.
-std::string robotFile(const Reader& reader, const ptree& node, const std::string& key,
+std::string robotFile(const Reader& reader, const InfoNode& node, const std::string& key,
                       const std::string& robots_dir, const fs::path& scenario_dir) {
   const fs::path given = reader.text(node, key);
   if (given.empty()) reader.fail(node, key, "needs a file name");
@@ -346,24 +276,22 @@ ScenarioFile readScenarioFile(const std::string& path, const std::string& robots
   if (!in) throw UsageError("velmora_sim: cannot read the scenario file '" + path + "'");
   std::ostringstream contents;
   contents << in.rdbuf();
-  const std::string text = contents.str();
-  ptree root;
+  InfoNode root;
   try {
-    std::istringstream parsed(text);
-    boost::property_tree::read_info(parsed, root);
-  } catch (const boost::property_tree::info_parser_error& error) {
+    root = parseInfo(contents.str(), path);
+  } catch (const InfoFileError& error) {
     throw UsageError("velmora_sim: " + path + ":" + std::to_string(error.line()) +
-                     ": syntax error: " + error.message());
+                     ": syntax error: " + error.problem());
   }
-  const KeyLines lines(text, root);
-  const Reader reader(path, lines);
+  const Reader reader(path);
   reader.onlyKeys(root, "",
                   {"description", "duration_s", "robot", "terrain", "friction", "gait", "command",
                    "command_cycle", "timeline", "expect", "ci_test"});
   ScenarioFile file;
   file.path = path;
   const fs::path scenario_dir = fs::path(path).parent_path();
-  for (const auto& [key, child] : root) {
+  for (const InfoNode& child : root.children) {
+    const std::string& key = child.key;
     if (key == "description") file.description = reader.text(child, key);
     if (key == "duration_s") file.duration_s = reader.number(child, key, 1e-3, kMaxDuration);
     if (key == "friction") file.friction = reader.number(child, key, 1e-3, 10.0);
@@ -378,7 +306,8 @@ ScenarioFile readScenarioFile(const std::string& path, const std::string& robots
     }
     if (key == "robot") {
       reader.onlyKeys(reader.block(child, key), key, {"urdf", "description", "params"});
-      for (const auto& [name, value] : child) {
+      for (const InfoNode& value : child.children) {
+        const std::string& name = value.key;
         const std::string resolved =
             robotFile(reader, value, "robot." + name, robots_dir, scenario_dir);
         (name == "urdf"          ? file.robot_urdf
@@ -389,7 +318,8 @@ ScenarioFile readScenarioFile(const std::string& path, const std::string& robots
     if (key == "command") {
       reader.onlyKeys(reader.block(child, key), key, {"vx", "vy", "yaw_rate"});
       std::array<double, 3> command{};
-      for (const auto& [name, value] : child) {
+      for (const InfoNode& value : child.children) {
+        const std::string& name = value.key;
         const size_t index = name == "vx" ? 0 : name == "vy" ? 1 : 2;
         command[index] = reader.number(value, "command." + name, -kHuge, kHuge);
       }
@@ -397,13 +327,15 @@ ScenarioFile readScenarioFile(const std::string& path, const std::string& robots
     }
   }
   // The timeline and the expectations are checked against the run's duration.
-  for (const auto& [key, child] : root) {
+  for (const InfoNode& child : root.children) {
+    const std::string& key = child.key;
     if (key == "timeline") {
       reader.block(child, key);
-      for (const auto& [name, value] : child) {
+      for (const InfoNode& value : child.children) {
+        const std::string& name = value.key;
         if (name != "event") reader.fail(value, "timeline." + name, "unknown key");
         const ScenarioEvent event = readEvent(reader, value);
-        const ptree& at = value.find("at_s")->second;
+        const InfoNode& at = *value.child("at_s");
         if (event.at_s >= file.duration_s) {
           reader.fail(at, "timeline.event.at_s",
                       "lies at or after the end of the run (duration_s " +

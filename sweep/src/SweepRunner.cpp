@@ -4,7 +4,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 #include "sweep/ParallelLauncher.h"
 #include "sweep/RunPlan.h"
 #include "sweep/ScenarioVariant.h"

@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 #include "sweep/SweepError.h"
 
 namespace velmora::sweep {

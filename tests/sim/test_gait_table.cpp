@@ -6,8 +6,8 @@
 
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
-#include "sim/DrivingCommand.h"
 #include "planner/GaitTable.h"
+#include "sim/DrivingCommand.h"
 
 namespace velmora::sim {
 namespace {
@@ -25,7 +25,7 @@ TEST(GaitTable, ErrorsNameTheLineAndTheKey) {
       {"trot\n{\n cycle_s 1\n duty 0.5\n offsets \"0 0 0\"\n}\n", ":5: offsets expects 4"},
       {"trot\n{\n cycle_s 1\n duty 0.5\n}\n", ":1: gait 'trot' lacks the key offsets"},
       {good + good, ":7: gait 'trot' defined twice"},
-      {"trot\n{\n  duty 1\n", ":1: gait 'trot' has no closing"},
+      {"trot\n{\n  duty 1\n", ":1: 'trot' has no closing"},
       {"trot\n{\n  duty\n}\n", ":3: key 'duty'"},
   };
   for (const auto& [text, fragment] : cases) {

@@ -30,7 +30,7 @@ TEST(ScenarioFile, BadFilesNameFileLineAndKey) {
       {"gait trot\nduration_s -1\n", 2, "duration_s"},
       {"friction nan\n", 1, "friction"},
       {"gait gallop_x\n", 1, "gait"},
-      {"robot {\n  urdf kestrel/robot.urdf\n", 3, "syntax error"},
+      {"robot {\n  urdf kestrel/robot.urdf\n", 1, "syntax error"},
       {"duration_s 5\ntimeline\n{\n  event { at_s 6  type gait  name trot }\n}\n", 4,
        "timeline.event.at_s"},
       {"timeline\n{\n  event { at_s 1  type gait  name trot }\n  event { at_s 0.5  type gait  name "

@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 #include "sweep/RunPlan.h"
 #include "sweep/ScenarioVariant.h"
 #include "sweep/SweepError.h"
@@ -23,6 +23,7 @@
 
 namespace fs = std::filesystem;
 using namespace velmora::sweep;
+using namespace velmora;  // InfoNode, the INFO tree of the project's file readers
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 #include "sweep/SweepSpec.h"
 
 namespace velmora::sweep {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 #include "sweep/RunPlan.h"
 
 namespace velmora::sweep {

@@ -1,17 +1,11 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "core/misc/InfoFileError.h"
 
 namespace velmora::sweep {
 
 /// A mistake in a file the user gave (sweep file, base scenario): the message names the file,
 /// the line (0 when the whole file is meant) and what is wrong there.
-class SweepFileError : public std::runtime_error {
- public:
-  SweepFileError(const std::string& file, int line, const std::string& what)
-      : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
-                           what) {}
-};
+using SweepFileError = InfoFileError;
 
 }  // namespace velmora::sweep

@@ -1,15 +1,18 @@
 #pragma once
 
 // A Boost INFO document as a tree that keeps the line of every key, so that errors can point
-// at it, and that writes back as INFO. Syntax: `key [value]`, values bare or "quoted" (\" \\ \n
-// \t escapes), `{ ... }` after a key opens its children, `;` starts a comment; several pairs may
-// share a line (`command { vx 0.5  vy 0 }`).
+// at it, and that writes back as INFO. Syntax: `key [value]` (the value on the key's line), keys
+// and values bare or "quoted" (escapes \0 \a \b \f \n \r \t \v, and \x for any other x; a `\`
+// after a quoted string at the end of a line joins the quoted string of the next line to it),
+// `{ ... }` after a key (on its line or the next) opens its children, `;` starts a comment;
+// several pairs may share a line (`command { vx 0.5  vy 0 }`). Every file reader of the project
+// (scenarios, gait tables, sweeps) reads through it.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-namespace velmora::sweep {
+namespace velmora {
 
 /// One key of an INFO document, its value (empty when none) and its children, in file order.
 struct InfoNode {
@@ -27,11 +30,11 @@ struct InfoNode {
 };
 
 /// Parses INFO text; the root node has key "" and the top-level keys as children.
-/// @throws SweepFileError naming `file_name` and the line on a syntax error.
+/// @throws InfoFileError naming `file_name` and the line on a syntax error.
 InfoNode parseInfo(const std::string& text, const std::string& file_name);
 
 /// Reads and parses the INFO file `path`.
-/// @throws SweepFileError when it cannot be read or breaks the syntax.
+/// @throws InfoFileError when it cannot be read or breaks the syntax.
 InfoNode readInfoFile(const std::string& path);
 
 /// Writes the children of `root` as INFO text (one key per line, values quoted when needed).
@@ -40,4 +43,4 @@ void writeInfo(const InfoNode& root, std::ostream& out);
 /// Splits a value on whitespace ("0.5 1.0 1.5" -> three words).
 std::vector<std::string> splitWords(const std::string& value);
 
-}  // namespace velmora::sweep
+}  // namespace velmora

@@ -1,13 +1,14 @@
-#include "sweep/InfoNode.h"
+#include "core/misc/InfoNode.h"
 
 #include <cctype>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 
-#include "sweep/SweepError.h"
+#include "core/misc/InfoFileError.h"
 
-namespace velmora::sweep {
+namespace velmora {
 namespace {
 
 struct Token {
@@ -15,6 +16,28 @@ struct Token {
   std::string text;
   int line;
 };
+
+/// The control characters a quoted string writes as `\` and a letter, and their letters.
+constexpr std::string_view kEscapedChars("\0\a\b\f\n\r\t\v", 8);
+constexpr std::string_view kEscapeLetters = "0abfnrtv";
+
+/// The quoted string opening at text[i], unescaped; leaves `i` after its closing quote.
+std::string quotedString(const std::string& text, size_t& i, int line, const std::string& file) {
+  std::string word;
+  for (++i;; ++i) {
+    if (i >= text.size() || text[i] == '\n')
+      throw InfoFileError(file, line, "unterminated quoted string");
+    if (text[i] == '"') break;
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      const size_t known = kEscapeLetters.find(text[++i]);
+      word += known == std::string::npos ? text[i] : kEscapedChars[known];
+    } else {
+      word += text[i];
+    }
+  }
+  ++i;
+  return word;
+}
 
 std::vector<Token> tokenize(const std::string& text, const std::string& file) {
   std::vector<Token> tokens;
@@ -33,20 +56,22 @@ std::vector<Token> tokenize(const std::string& text, const std::string& file) {
       tokens.push_back({c == '{' ? Token::Kind::kOpen : Token::Kind::kClose, {}, line});
       ++i;
     } else if (c == '"') {
-      std::string word;
       const int start = line;
-      for (++i;; ++i) {
-        if (i >= text.size() || text[i] == '\n')
-          throw SweepFileError(file, start, "unterminated quoted string");
-        if (text[i] == '"') break;
-        if (text[i] == '\\' && i + 1 < text.size()) {
-          const char e = text[++i];
-          word += e == 'n' ? '\n' : e == 't' ? '\t' : e;
-        } else {
-          word += text[i];
-        }
+      std::string word;
+      while (true) {
+        word += quotedString(text, i, line, file);
+        // `"..." \` at the end of a line continues with the quoted string of the next line.
+        size_t k = text.find_first_not_of(" \t\r", i);
+        if (k == std::string::npos || text[k] != '\\') break;
+        k = text.find_first_not_of(" \t\r", k + 1);
+        if (k == std::string::npos || text[k] != '\n')
+          throw InfoFileError(file, line, "'\\' after a quoted string must end the line");
+        ++line;
+        k = text.find_first_not_of(" \t\r", k + 1);
+        if (k == std::string::npos || text[k] != '"')
+          throw InfoFileError(file, line, "a line continued with '\\' needs a quoted string");
+        i = k;
       }
-      ++i;
       tokens.push_back({Token::Kind::kWord, word, start});
     } else {
       const size_t start = i;
@@ -59,17 +84,21 @@ std::vector<Token> tokenize(const std::string& text, const std::string& file) {
   return tokens;
 }
 
-void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent, bool nested,
+/// Deepest nesting of blocks a document may have (the reader and the tree recurse per level).
+constexpr int kMaxDepth = 100;
+
+/// Reads the keys of `parent` from tokens[i]: up to its '}' at `depth` > 0, to the end at 0.
+void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent, int depth,
                    const std::string& file) {
   while (i < tokens.size()) {
     const Token& token = tokens[i];
     if (token.kind == Token::Kind::kClose) {
-      if (!nested) throw SweepFileError(file, token.line, "'}' without a matching '{'");
+      if (depth == 0) throw InfoFileError(file, token.line, "'}' without a matching '{'");
       ++i;
       return;
     }
     if (token.kind == Token::Kind::kOpen)
-      throw SweepFileError(file, token.line, "'{' without a key before it");
+      throw InfoFileError(file, token.line, "'{' without a key before it");
     InfoNode node;
     node.key = token.text;
     node.line = token.line;
@@ -80,20 +109,27 @@ void parseChildren(const std::vector<Token>& tokens, size_t& i, InfoNode& parent
     }
     if (i < tokens.size() && tokens[i].kind == Token::Kind::kOpen) {
       ++i;
-      parseChildren(tokens, i, node, true, file);
+      if (depth == kMaxDepth) throw InfoFileError(file, node.line, "blocks nested too deeply");
+      parseChildren(tokens, i, node, depth + 1, file);
     }
     parent.children.push_back(std::move(node));
   }
-  if (nested) throw SweepFileError(file, parent.line, "'" + parent.key + "': '{' is never closed");
+  if (depth > 0) throw InfoFileError(file, parent.line, "'" + parent.key + "' has no closing '}'");
 }
 
 std::string quoted(const std::string& value) {
-  const bool bare = !value.empty() && value.find_first_of(" \t\n\"{};\\") == std::string::npos;
+  const bool bare = !value.empty() && value.find_first_of(" \"{};\\") == std::string::npos &&
+                    value.find_first_of(kEscapedChars) == std::string::npos;
   if (bare) return value;
   std::string out = "\"";
   for (const char c : value) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    const size_t control = kEscapedChars.find(c);
+    if (control != std::string::npos) {
+      out += std::string("\\") + kEscapeLetters[control];
+    } else {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
   }
   return out + "\"";
 }
@@ -137,13 +173,13 @@ InfoNode parseInfo(const std::string& text, const std::string& file_name) {
   const std::vector<Token> tokens = tokenize(text, file_name);
   InfoNode root;
   size_t i = 0;
-  parseChildren(tokens, i, root, false, file_name);
+  parseChildren(tokens, i, root, 0, file_name);
   return root;
 }
 
 InfoNode readInfoFile(const std::string& path) {
   std::ifstream in(path);
-  if (!in) throw SweepFileError(path, 0, "cannot be read");
+  if (!in) throw InfoFileError(path, 0, "cannot be read");
   std::stringstream text;
   text << in.rdbuf();
   return parseInfo(text.str(), path);
@@ -160,4 +196,4 @@ std::vector<std::string> splitWords(const std::string& value) {
   return words;
 }
 
-}  // namespace velmora::sweep
+}  // namespace velmora
