@@ -10,6 +10,7 @@
 #include "core/misc/DataDirectory.h"
 #include "core/misc/InfoFileError.h"
 #include "core/misc/InfoNode.h"
+#include "core/misc/Numerics.h"
 
 namespace velmora {
 namespace sim {
@@ -34,18 +35,12 @@ std::vector<double> numbers(const InfoNode& key_node, size_t count, const std::s
   std::vector<double> values;
   std::string word;
   while (stream >> word) {
-    size_t used = 0;
-    double value = 0.0;
-    try {
-      value = std::stod(word, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used != word.size() || !std::isfinite(value)) {
+    const auto value = numerics::parseFiniteNumber(word);
+    if (!value) {
       error.raise(key_node.line, key + " expects " + std::to_string(count) +
                                      " finite numbers, got '" + key_node.value + "'");
     }
-    values.push_back(value);
+    values.push_back(*value);
   }
   if (values.size() != count) {
     error.raise(key_node.line, key + " expects " + std::to_string(count) + " numbers, got '" +

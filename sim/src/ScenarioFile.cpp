@@ -10,6 +10,7 @@
 
 #include "core/misc/InfoFileError.h"
 #include "core/misc/InfoNode.h"
+#include "core/misc/Numerics.h"
 #include "sim/DrivingCommand.h"
 #include "sim/SimOptions.h"
 
@@ -49,16 +50,9 @@ class Reader {
 
   double number(const InfoNode& node, const std::string& key, double low, double high) const {
     const std::string& value = text(node, key);
-    size_t used = 0;
-    double x = 0.0;
-    try {
-      x = std::stod(value, &used);
-    } catch (const std::exception&) {
-      used = 0;
-    }
-    if (used == 0 || used != value.size() || !std::isfinite(x)) {
-      fail(node, key, "expects a finite number, got '" + value + "'");
-    }
+    const auto parsed = numerics::parseFiniteNumber(value);
+    if (!parsed) fail(node, key, "expects a finite number, got '" + value + "'");
+    const double x = *parsed;
     if (x < low || x > high) {
       std::ostringstream range;
       range << "must lie in [" << low << ", " << high << "], got " << value;

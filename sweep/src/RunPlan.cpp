@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "core/misc/Numerics.h"
 #include "sweep/SweepError.h"
 
 namespace velmora::sweep {
@@ -30,14 +31,7 @@ bool isScenarioKey(const std::string& path) {
   return std::find(kKeys.begin(), kKeys.end(), path) != kKeys.end();
 }
 
-bool isNumber(const std::string& text) {
-  size_t used = 0;
-  try {
-    return std::isfinite(std::stod(text, &used)) && used == text.size();
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool isNumber(const std::string& text) { return numerics::parseFiniteNumber(text).has_value(); }
 
 /// A derived value is a number, or three comma-separated numbers for a point ("0,0,0.05").
 bool isDerivedValue(const std::string& path, const std::string& value) {

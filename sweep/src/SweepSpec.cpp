@@ -7,22 +7,18 @@
 #include <sstream>
 
 #include "core/misc/InfoNode.h"
+#include "core/misc/Numerics.h"
 #include "sweep/SweepError.h"
 
 namespace velmora::sweep {
 namespace {
 
 double parseNumber(const std::string& text, const std::string& file, const InfoNode& node) {
-  size_t used = 0;
-  double value = NAN;
-  try {
-    value = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != text.size() || !std::isfinite(value))
+  const auto value = numerics::parseFiniteNumber(text);
+  if (!value) {
     throw SweepFileError(file, node.line, "'" + node.key + "': '" + text + "' is not a number");
-  return value;
+  }
+  return *value;
 }
 
 long long parseInteger(const InfoNode& node, const std::string& file) {
