@@ -41,6 +41,25 @@ SerializedSample* new_sample(const struct ddsi_sertype* type, enum ddsi_serdata_
   return sample.release();  // owned by Cyclone's reference count; freed in sample_free
 }
 
+// A new sample without data (a key or an empty sample of a keyless type): just the header.
+SerializedSample* new_header_only_sample(const struct ddsi_sertype* type,
+                                         enum ddsi_serdata_kind kind) {
+  SerializedSample* sample = new_sample(type, kind);
+  sample->bytes = {0x00, 0x01, 0x00, 0x00};
+  return sample;
+}
+
+// Serialises `message` of `type` into `bytes`; false if the message cannot be serialised.
+bool serialize_message(const struct ddsi_sertype* type, const void* message,
+                       std::vector<uint8_t>& bytes) {
+  try {
+    type_support_of(type).serialize(message, bytes);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
 // --- sample operations ------------------------------------------------------------------------
 
 bool sample_eqkey(const struct ddsi_serdata*, const struct ddsi_serdata*) {
@@ -84,21 +103,14 @@ struct ddsi_serdata* sample_from_ser_iov(const struct ddsi_sertype* type,
 
 struct ddsi_serdata* sample_from_keyhash(const struct ddsi_sertype* type,
                                          const struct ddsi_keyhash*) {
-  SerializedSample* sample = new_sample(type, SDK_KEY);
-  sample->bytes = {0x00, 0x01, 0x00, 0x00};
-  return &sample->base;
+  return &new_header_only_sample(type, SDK_KEY)->base;
 }
 
 struct ddsi_serdata* sample_from_message(const struct ddsi_sertype* type,
                                          enum ddsi_serdata_kind kind, const void* message) {
+  if (kind != SDK_DATA) return &new_header_only_sample(type, kind)->base;
   SerializedSample* sample = new_sample(type, kind);
-  if (kind != SDK_DATA) {
-    sample->bytes = {0x00, 0x01, 0x00, 0x00};
-    return &sample->base;
-  }
-  try {
-    type_support_of(type).serialize(message, sample->bytes);
-  } catch (const std::exception&) {
+  if (!serialize_message(type, message, sample->bytes)) {
     ddsi_serdata_unref(&sample->base);
     return nullptr;  // dds_write reports the failure
   }
@@ -132,8 +144,7 @@ bool sample_to_message(const struct ddsi_serdata* sample, void* message, void**,
 }
 
 struct ddsi_serdata* sample_to_untyped(const struct ddsi_serdata* sample) {
-  SerializedSample* untyped = new_sample(sample->type, SDK_KEY);
-  untyped->bytes = {0x00, 0x01, 0x00, 0x00};
+  SerializedSample* untyped = new_header_only_sample(sample->type, SDK_KEY);
   untyped->base.type = nullptr;
   return &untyped->base;
 }
@@ -204,23 +215,13 @@ uint32_t type_hash(const struct ddsi_sertype* type) {
 
 size_t type_serialized_size(const struct ddsi_sertype* type, const void* message) {
   std::vector<uint8_t> bytes;
-  try {
-    type_support_of(type).serialize(message, bytes);
-  } catch (const std::exception&) {
-    return SIZE_MAX;
-  }
-  return bytes.size();
+  return serialize_message(type, message, bytes) ? bytes.size() : SIZE_MAX;
 }
 
 bool type_serialize_into(const struct ddsi_sertype* type, const void* message, void* buffer,
                          size_t size) {
   std::vector<uint8_t> bytes;
-  try {
-    type_support_of(type).serialize(message, bytes);
-  } catch (const std::exception&) {
-    return false;
-  }
-  if (bytes.size() > size) return false;
+  if (!serialize_message(type, message, bytes) || bytes.size() > size) return false;
   std::memcpy(buffer, bytes.data(), bytes.size());
   return true;
 }
