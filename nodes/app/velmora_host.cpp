@@ -5,12 +5,12 @@
 
 #include <iostream>
 #include <memory>
-#include <thread>
 
 #include <rclcpp/rclcpp.hpp>
 
 #include "nodes/HostNode.h"
 #include "nodes/NodeCommandLine.h"
+#include "nodes/Spinner.h"
 #include "nodes/StopRequest.h"
 #include "planner/GaitTable.h"
 
@@ -46,12 +46,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    rclcpp::executors::SingleThreadedExecutor executor;
-    executor.add_node(node);
-    std::thread spinner([&executor] { executor.spin(); });
-    host->run(stop.requested());
-    executor.cancel();
-    spinner.join();
+    {
+      const Spinner spinner(node);
+      host->run(stop.requested());
+    }
     host.reset();
     rclcpp::shutdown();
   } catch (const std::exception& error) {

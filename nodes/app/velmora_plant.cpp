@@ -3,12 +3,12 @@
 // 2 for bad flags or robot files, 1 for another error.
 
 #include <iostream>
-#include <thread>
 
 #include <rclcpp/rclcpp.hpp>
 
 #include "nodes/NodeCommandLine.h"
 #include "nodes/PlantNode.h"
+#include "nodes/Spinner.h"
 #include "nodes/StopRequest.h"
 
 int main(int argc, char** argv) {
@@ -38,12 +38,10 @@ int main(int argc, char** argv) {
     rclcpp::init(argc, argv);
     auto node = std::make_shared<rclcpp::Node>("velmora_plant");
     PlantNode plant(node, config);
-    rclcpp::executors::SingleThreadedExecutor executor;
-    executor.add_node(node);
-    std::thread spinner([&executor] { executor.spin(); });
-    plant.run(stop.requested());
-    executor.cancel();
-    spinner.join();
+    {
+      const Spinner spinner(node);
+      plant.run(stop.requested());
+    }
     rclcpp::shutdown();
   } catch (const std::exception& error) {
     std::cerr << "velmora_plant: " << error.what() << '\n';

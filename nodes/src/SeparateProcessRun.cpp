@@ -16,6 +16,7 @@
 #include "geometry_msgs/msg/twist.hpp"
 #include "nav_msgs/msg/odometry.hpp"
 #include "nodes/ChildProcess.h"
+#include "nodes/Spinner.h"
 #include "nodes/StateMessages.h"
 #include "pinocchio/Orientation.h"
 #include "sim/ScenarioTimeline.h"
@@ -29,25 +30,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr auto kStartupTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::milliseconds(500);
-
-/// An executor spinning on its own thread for the life of the object.
-class Spinner {
- public:
-  explicit Spinner(const std::shared_ptr<rclcpp::Node>& node) {
-    executor_.add_node(node);
-    thread_ = std::thread([this] { executor_.spin(); });
-  }
-  ~Spinner() {
-    executor_.cancel();
-    thread_.join();
-  }
-  Spinner(const Spinner&) = delete;
-  Spinner& operator=(const Spinner&) = delete;
-
- private:
-  rclcpp::executors::SingleThreadedExecutor executor_;
-  std::thread thread_;
-};
 
 /// The run's sample at time `t` [s] from the odometry `base_qpos`, `base_qvel` (flat floor).
 sim::RunSample sampleOf(double t, const vector_t& base_qpos, const vector_t& base_qvel,
