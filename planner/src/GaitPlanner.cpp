@@ -24,6 +24,16 @@ matrix3_t yawRotation(scalar_t yaw) {
 
 scalar_t wrapToPi(scalar_t angle) { return std::remainder(angle, 2.0 * M_PI); }
 
+// Linear interpolation in the non-empty `table` at fractional index `x`, held at both ends.
+template <typename T>
+T interpolateTable(const std::vector<T>& table, scalar_t x) {
+  x = std::max(0.0, x);
+  if (x >= static_cast<scalar_t>(table.size() - 1)) return table.back();
+  const auto k = static_cast<size_t>(x);
+  const scalar_t w = x - static_cast<scalar_t>(k);
+  return (1.0 - w) * table[k] + w * table[k + 1];
+}
+
 }  // namespace
 
 Gait Gait::standing() { return Gait{}; }
@@ -334,22 +344,12 @@ std::shared_ptr<ModeSchedule> GaitPlanner::buildSchedule(scalar_t time_s) const 
 
 scalar_t GaitPlanner::yawRefAt(scalar_t time_s) const {
   if (yaw_table_.empty()) return yaw_unwrapped_;
-  const scalar_t x = std::max(0.0, (time_s - plan_time_s_) / base_table_dt_);
-  const auto last = static_cast<scalar_t>(yaw_table_.size() - 1);
-  if (x >= last) return yaw_table_.back();
-  const auto k = static_cast<size_t>(x);
-  const scalar_t w = x - static_cast<scalar_t>(k);
-  return (1.0 - w) * yaw_table_[k] + w * yaw_table_[k + 1];
+  return interpolateTable(yaw_table_, (time_s - plan_time_s_) / base_table_dt_);
 }
 
 vector3_t GaitPlanner::baseRefAt(scalar_t time_s) const {
   if (base_table_.empty()) return vector3_t(0.0, 0.0, base_height_);
-  const scalar_t x = std::max(0.0, (time_s - plan_time_s_) / base_table_dt_);
-  const auto last = static_cast<scalar_t>(base_table_.size() - 1);
-  if (x >= last) return base_table_.back();
-  const auto k = static_cast<size_t>(x);
-  const scalar_t w = x - static_cast<scalar_t>(k);
-  return (1.0 - w) * base_table_[k] + w * base_table_[k + 1];
+  return interpolateTable(base_table_, (time_s - plan_time_s_) / base_table_dt_);
 }
 
 vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s, scalar_t stance_s) const {
