@@ -83,6 +83,19 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
   requirePositive(settings_.max_stance_turn_rad, "max_stance_turn_rad");
   requirePositive(settings_.min_period_s, "min_period_s");
   requirePositive(settings_.max_foothold_shift_m, "max_foothold_shift_m");
+  if (!(settings_.foothold_reach_fraction > 0.0 && settings_.foothold_reach_fraction <= 1.0)) {
+    throw std::invalid_argument(
+        "GaitPlanner: PlannerSettings::foothold_reach_fraction must be in (0, 1], got " +
+        std::to_string(settings_.foothold_reach_fraction));
+  }
+  const auto requireNonNegative = [](scalar_t value, const char* name) {
+    if (!(value >= 0.0)) {
+      throw std::invalid_argument(std::string("GaitPlanner: PlannerSettings::") + name +
+                                  " must be at least 0, got " + std::to_string(value));
+    }
+  };
+  requireNonNegative(settings_.velocity_carry_deadband_mps, "velocity_carry_deadband_mps");
+  requireNonNegative(settings_.velocity_carry_time_s, "velocity_carry_time_s");
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   vector_t qpos(7 + nJ);
   qpos << vector3_t::Zero(), info_.base_init_quat, info_.joints_init_pos;
@@ -373,7 +386,13 @@ vector3_t GaitPlanner::raibertFoothold(size_t foot, scalar_t touchdown_s, scalar
   if (shift.norm() > settings_.max_foothold_shift_m) {
     shift *= settings_.max_foothold_shift_m / shift.norm();
   }
-  vector3_t foothold = baseRefAt(touchdown_s) + offset + shift;
+  const vector3_t base = baseRefAt(touchdown_s);
+  vector3_t foothold = base + offset + shift;
+  foothold(2) = ground_.plane().heightAt(foothold(0), foothold(1));
+  // Within the leg's reach on the planned base (level, the planned yaw); the ground's height
+  // under the clamped foothold.
+  foothold = leg_ik_.clampToReach(foot, base, vector3_t(0.0, 0.0, yawRefAt(touchdown_s)), foothold,
+                                  settings_.foothold_reach_fraction);
   foothold(2) = ground_.plane().heightAt(foothold(0), foothold(1));
   return foothold;
 }
@@ -538,7 +557,29 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   yaw_table_.assign(1, yaw_unwrapped_);
   scalar_t yaw_ref = yaw_unwrapped_;
   const scalar_t decay = std::exp(-settings_.pose_tracking_rate * base_table_dt_);
-  scalar_t remaining = 1.0;  // share of the gap still open at the grid point
+  // A velocity error beyond the deadband (a push) carries into the plan and decays there
+  // [m/s, world, horizontal].
+  const VelocityCommand c_now = commandAt(time_s);
+  vector3_t carried_velocity =
+      base_vel_world_ - yawRotation(yaw_unwrapped_) * vector3_t(c_now.vx, c_now.vy, 0.0);
+  carried_velocity(2) = 0.0;
+  const scalar_t excess = carried_velocity.norm() - settings_.velocity_carry_deadband_mps;
+  if (excess > 0.0 && settings_.velocity_carry_time_s > 0.0) {
+    carried_velocity *= excess / carried_velocity.norm();
+  } else {
+    carried_velocity.setZero();
+  }
+  // Its displacement over one grid step from grid point k - 1 (exact integral of the decay).
+  const scalar_t carry_step =
+      settings_.velocity_carry_time_s > 0.0
+          ? settings_.velocity_carry_time_s *
+                (1.0 - std::exp(-base_table_dt_ / settings_.velocity_carry_time_s))
+          : 0.0;
+  const scalar_t carry_decay = settings_.velocity_carry_time_s > 0.0
+                                   ? std::exp(-base_table_dt_ / settings_.velocity_carry_time_s)
+                                   : 0.0;
+  scalar_t carry_share = 1.0;  // exp(-t / carry time) at grid point k - 1
+  scalar_t remaining = 1.0;    // share of the gap still open at the grid point
   for (size_t k = 1; k < table_size; ++k) {
     const scalar_t s = time_s + static_cast<scalar_t>(k - 1) * base_table_dt_;
     const VelocityCommand c0 = commandAt(s);
@@ -549,7 +590,9 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
         yaw_ref + 0.25 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate) + 0.5 * closed * yaw_gap_;
     const vector3_t v_mid =
         yawRotation(yaw_mid) * vector3_t(0.5 * (c0.vx + c1.vx), 0.5 * (c0.vy + c1.vy), 0.0);
-    base_table_.push_back(base_table_.back() + base_table_dt_ * v_mid + closed * position_gap_);
+    base_table_.push_back(base_table_.back() + base_table_dt_ * v_mid + closed * position_gap_ +
+                          carry_share * carry_step * carried_velocity);
+    carry_share *= carry_decay;
     yaw_ref += 0.5 * base_table_dt_ * (c0.yaw_rate + c1.yaw_rate) + closed * yaw_gap_;
     yaw_table_.push_back(yaw_ref);
   }

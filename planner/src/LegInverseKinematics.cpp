@@ -1,6 +1,7 @@
 #include "planner/LegInverseKinematics.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +53,53 @@ LegInverseKinematics::LegInverseKinematics(const ModelInfo& info, const Pinocchi
   }
   q_ = vector_t::Zero(model_.nq);
   q_(6) = 1.0;
+  // Base at the origin, every joint at zero but the knee, which sweeps its range.
+  for (size_t i = 0; i < 4; ++i) {
+    const int knee_q = leg_q_[i][2];
+    const scalar_t lower = model_.lowerPositionLimit(knee_q);
+    const scalar_t upper = model_.upperPositionLimit(knee_q);
+    constexpr int kKneeSamples = 400;
+    for (int k = 0; k <= kKneeSamples; ++k) {
+      q_(knee_q) = lower + (upper - lower) * static_cast<scalar_t>(k) / kKneeSamples;
+      updateKinematics();
+      hip_in_base_[i] = data_.oMi[leg_joint_[i][0]].translation();
+      reach_m_[i] = std::max(reach_m_[i], (foot_pos_[i] - hip_in_base_[i]).norm());
+    }
+    q_(knee_q) = 0.0;
+  }
+}
+
+vector3_t LegInverseKinematics::hipPosition(size_t foot, const vector3_t& base_pos,
+                                            const vector3_t& base_rpy) const {
+  if (foot >= 4) {
+    throw std::invalid_argument("LegInverseKinematics::hipPosition: foot index " +
+                                std::to_string(foot) + " is out of range [0, 4)");
+  }
+  return base_pos + toQuaternion(base_rpy).toRotationMatrix() * hip_in_base_[foot];
+}
+
+vector3_t LegInverseKinematics::clampToReach(size_t foot, const vector3_t& base_pos,
+                                             const vector3_t& base_rpy, const vector3_t& target,
+                                             scalar_t reach_fraction) const {
+  if (!(reach_fraction > 0.0 && reach_fraction <= 1.0)) {
+    throw std::invalid_argument(
+        "LegInverseKinematics::clampToReach: reach_fraction must be in (0, 1], got " +
+        std::to_string(reach_fraction));
+  }
+  if (!target.allFinite() || !base_pos.allFinite() || !base_rpy.allFinite()) {
+    throw std::invalid_argument("LegInverseKinematics::clampToReach: an input is not finite");
+  }
+  const vector3_t hip = hipPosition(foot, base_pos, base_rpy);
+  const vector3_t offset = target - hip;
+  const scalar_t radius = reach_fraction * reach_m_[foot];
+  if (offset.norm() <= radius) return target;
+  const scalar_t horizontal = offset.head<2>().norm();
+  const scalar_t allowed = std::sqrt(std::max(0.0, radius * radius - offset(2) * offset(2)));
+  vector3_t clamped = target;
+  if (horizontal > 0.0) {
+    clamped.head<2>() = hip.head<2>() + offset.head<2>() * (allowed / horizontal);
+  }
+  return clamped;
 }
 
 void LegInverseKinematics::updateKinematics() {

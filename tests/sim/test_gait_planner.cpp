@@ -1,12 +1,14 @@
 // The host's planner: the schedule against the gait's own contact timing, base and yaw
-// references against the integrated command in closed form, footholds against the Raibert rule
-// and the leg's reach, the period at speed against the stride limits in closed form.
+// references against the integrated command (and a carried velocity error) in closed form,
+// footholds against the Raibert rule and the leg's reach, the period at speed against the stride
+// limits in closed form.
 
 #include <cmath>
 
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
 #include "planner/GaitPlanner.h"
+#include "planner/LegInverseKinematics.h"
 
 namespace velmora::sim {
 namespace {
@@ -36,7 +38,8 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
 
 TEST_F(GaitPlannerTest, BaseAndYawFollowTheCommandIntegratedInClosedForm) {
   PlannerSettings settings;
-  settings.pose_tracking_rate = 0.0;  // the plan is the command integrated from the measurement
+  settings.pose_tracking_rate = 0.0;     // the plan is the command integrated from the measurement
+  settings.velocity_carry_time_s = 0.0;  // (the robot at rest is off the command)
   GaitPlanner planner(info_, model_, settings);
   const VelocityCommand cmd{0.4, -0.1, 0.8};
   planner.setCommand(Gait::trot(), cmd);
@@ -119,22 +122,68 @@ TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
   }
 }
 
+// After a push (4 m/s in the trunk's plane) the foothold is held by whichever bound binds: the
+// shift from the hip's footprint, or (shift limit lifted) the share of the leg's reach around the
+// hip joint on the planned base.
 TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
-  const PlannerSettings s;
-  for (const double angle : {0.0, 1.0, 2.5, 4.0}) {
+  const LegInverseKinematics ik(info_, model_);
+  for (const bool reach_binds : {false, true}) {
+    PlannerSettings s;
+    if (reach_binds) {
+      s.max_foothold_shift_m = 1.0;
+      s.foothold_reach_fraction = 0.8;
+    }
+    for (const double angle : {0.0, 1.0, 2.5, 4.0}) {
+      GaitPlanner planner(info_, model_, s);
+      planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.5});
+      planner.plan(0.0, qpos_, qvel_);
+      vector_t qvel = qvel_;
+      qvel.head<2>() << 4.0 * std::cos(angle), 4.0 * std::sin(angle);
+      planner.plan(3.0, qpos_, qvel);
+      const double yaw = planner.yawRefAt(3.5);
+      const vector3_t base = planner.baseRefAt(3.5);
+      const vector3_t foothold = planner.footRefAt(0, 3.5);  // FL lands at 3.5
+      const vector3_t hip = base + vector3_t(0.19 * std::cos(yaw) - 0.13 * std::sin(yaw),
+                                             0.19 * std::sin(yaw) + 0.13 * std::cos(yaw), 0.0);
+      const vector3_t shift = foothold - hip;
+      const double to_hip_joint = (foothold - ik.hipPosition(0, base, {0.0, 0.0, yaw})).norm();
+      if (reach_binds) {
+        EXPECT_NEAR(to_hip_joint, s.foothold_reach_fraction * ik.reach(0), 1e-9) << angle;
+      } else {
+        EXPECT_NEAR(shift.head<2>().norm(), s.max_foothold_shift_m, 1e-9) << angle;
+        EXPECT_LT(to_hip_joint, s.foothold_reach_fraction * ik.reach(0)) << angle;
+      }
+      EXPECT_GT(shift.head<2>().dot(qvel.head<2>()), 0.0) << angle;  // towards the push
+    }
+  }
+}
+
+// A measured velocity off the command by more than the deadband carries into the planned base
+// and decays there: base(t) = p0 + (|dv| - deadband) / |dv| * dv * T (1 - exp(-t / T)), dv in
+// world axes (the trunk yawed); within the deadband the plan ignores it.
+TEST_F(GaitPlannerTest, PlannedBaseCarriesAVelocityErrorBeyondTheDeadband) {
+  PlannerSettings s;
+  s.pose_tracking_rate = 0.0;  // no pull towards the commanded pose
+  const double yaw = 0.7;
+  vector_t qpos = qpos_;
+  qpos.segment<4>(3) << 0.0, 0.0, std::sin(0.5 * yaw), std::cos(0.5 * yaw);
+  for (const double speed : {0.15, 0.9}) {
     GaitPlanner planner(info_, model_, s);
-    planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.5});
-    planner.plan(0.0, qpos_, qvel_);
-    vector_t qvel = qvel_;  // a push: 4 m/s in the trunk's plane
-    qvel.head<2>() << 4.0 * std::cos(angle), 4.0 * std::sin(angle);
-    planner.plan(3.0, qpos_, qvel);
-    const double yaw = planner.yawRefAt(3.5);
-    const vector3_t hip =
-        planner.baseRefAt(3.5) + vector3_t(0.19 * std::cos(yaw) - 0.13 * std::sin(yaw),
-                                           0.19 * std::sin(yaw) + 0.13 * std::cos(yaw), 0.0);
-    const vector3_t shift = planner.footRefAt(0, 3.5) - hip;  // FL lands at 3.5
-    EXPECT_NEAR(shift.head<2>().norm(), s.max_foothold_shift_m, 1e-9) << angle;
-    EXPECT_GT(shift.head<2>().dot(qvel.head<2>()), 0.0) << angle;  // towards the push
+    planner.setCommand(Gait::trot(), VelocityCommand{});
+    planner.plan(0.0, qpos, qvel_);
+    vector_t qvel = qvel_;
+    qvel.head<3>() << 0.6 * speed, -0.8 * speed, 0.3;  // base axes; the height rate is ignored
+    planner.plan(2.0, qpos, qvel);
+    const vector3_t world_direction(0.6 * std::cos(yaw) + 0.8 * std::sin(yaw),
+                                    0.6 * std::sin(yaw) - 0.8 * std::cos(yaw), 0.0);
+    const double carried = std::max(0.0, speed - s.velocity_carry_deadband_mps);
+    for (double t = 0.0; t < 1.0; t += 0.1) {
+      const vector3_t expected =
+          qpos.head<3>() + carried * s.velocity_carry_time_s *
+                               (1.0 - std::exp(-t / s.velocity_carry_time_s)) * world_direction;
+      const vector3_t planned = planner.baseRefAt(2.0 + t);
+      EXPECT_NEAR((planned - expected).head<2>().norm(), 0.0, 1e-9) << speed << " " << t;
+    }
   }
 }
 
@@ -148,6 +197,11 @@ TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 1.5; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.max_stance_stride_m = -0.1; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.min_period_s = std::nan(""); })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.foothold_reach_fraction = 0.0; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.foothold_reach_fraction = 1.2; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.velocity_carry_time_s = -0.1; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.velocity_carry_deadband_mps = std::nan(""); })(),
+               std::invalid_argument);
   EXPECT_NO_THROW(build([](auto& s) { s.swing_travel_fraction = 1.0; })());
 }
 

@@ -64,6 +64,15 @@ struct PlannerSettings {
   /// Well inside the leg's reach: after a push, a foot sent further lands late (the swing lags
   /// its reference) and the steep calf strikes the floor before the foot.
   scalar_t max_foothold_shift_m = 0.10;
+  /// ... and within this share (0, 1] of the leg's reach (LegInverseKinematics::reach) of the hip
+  /// joint on the planned base at touchdown.
+  scalar_t foothold_reach_fraction = 0.9;
+  /// A measured base velocity that differs from the command by more than this [m/s] (a push)
+  /// carries into the planned base: the excess over this decays as exp(-t / velocity_carry_time_s)
+  /// instead of being cancelled at once, which asks the stance feet for more than friction and
+  /// the knees give (the trunk sinks), and the footholds move with the planned base.
+  scalar_t velocity_carry_deadband_mps = 0.25;
+  scalar_t velocity_carry_time_s = 0.5;  ///< [s], >= 0; 0: no carry
   /// The gait's period shrinks so that a stance foot travels relative to its hip at most this
   /// far forward (sideways) at the commanded speed, an ellipse in between [m] ...
   scalar_t max_stance_stride_m = 0.34;

@@ -53,6 +53,25 @@ class LegInverseKinematics {
   std::array<vector3_t, 4> footPositions(const vector3_t& base_pos, const vector3_t& base_rpy,
                                          const vector_t& joints);
 
+  /// Longest distance [m] from the origin of the first (hip) joint of leg `foot` to its foot over
+  /// the knee's range. For a leg whose second and third joint axes are parallel, at right angles
+  /// to the first, with the foot in the plane of the second, the feet the leg reaches (limits of
+  /// its first two joints aside) fill the ball of this radius around the hip joint.
+  scalar_t reach(size_t foot) const { return reach_m_.at(foot); }
+
+  /// Origin of the hip joint of leg `foot` [m, world] for the base at `base_pos` [m, world] and
+  /// `base_rpy` [rad].
+  vector3_t hipPosition(size_t foot, const vector3_t& base_pos, const vector3_t& base_rpy) const;
+
+  /// `target` [m, world] kept within `reach_fraction` (0, 1] of the leg's reach (see reach()) for
+  /// the base at `base_pos`, `base_rpy`: a target outside that ball moves horizontally towards the
+  /// hip, keeping its height and its direction from the hip, onto the ball; one further below the
+  /// hip than the ball's radius goes straight under the hip. A target inside is returned as is.
+  /// @throws std::invalid_argument for a foot index out of range, a reach_fraction outside
+  ///         (0, 1] or a non-finite input.
+  vector3_t clampToReach(size_t foot, const vector3_t& base_pos, const vector3_t& base_rpy,
+                         const vector3_t& target, scalar_t reach_fraction) const;
+
  private:
   /// Runs forward kinematics at q_ (base pose and joints already written) and updates the feet.
   void updateKinematics();
@@ -70,6 +89,8 @@ class LegInverseKinematics {
   std::array<vector3_t, 4> foot_pos_{};            ///< feet in the world at q_ [m]
   vector_t q_;                                     ///< model configuration (Nq)
   vector_t q_start_;  ///< configuration at the start of a Newton iteration (Nq)
+  std::array<vector3_t, 4> hip_in_base_{};  ///< hip joint origins in base axes [m]
+  std::array<scalar_t, 4> reach_m_{};       ///< see reach() [m]
 };
 
 }  // namespace sim
