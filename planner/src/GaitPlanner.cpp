@@ -96,6 +96,7 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
   };
   requireNonNegative(settings_.velocity_carry_deadband_mps, "velocity_carry_deadband_mps");
   requireNonNegative(settings_.velocity_carry_time_s, "velocity_carry_time_s");
+  requireNonNegative(settings_.velocity_carry_max_tilt_rad, "velocity_carry_max_tilt_rad");
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   vector_t qpos(7 + nJ);
   qpos << vector3_t::Zero(), info_.base_init_quat, info_.joints_init_pos;
@@ -563,7 +564,14 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   vector3_t carried_velocity =
       base_vel_world_ - yawRotation(yaw_unwrapped_) * vector3_t(c_now.vx, c_now.vy, 0.0);
   carried_velocity(2) = 0.0;
-  const scalar_t excess = carried_velocity.norm() - settings_.velocity_carry_deadband_mps;
+  scalar_t excess = carried_velocity.norm() - settings_.velocity_carry_deadband_mps;
+  // Not while the trunk is tilted: that velocity comes from tipping over the feet (a stumble, a
+  // fault), and a plan running with it steps the robot over.
+  const vector3_t rpy_measured = toEulerAngles(R);
+  if (std::max(std::abs(rpy_measured(0)), std::abs(rpy_measured(1))) >
+      settings_.velocity_carry_max_tilt_rad) {
+    excess = 0.0;
+  }
   if (excess > 0.0 && settings_.velocity_carry_time_s > 0.0) {
     carried_velocity *= excess / carried_velocity.norm();
   } else {

@@ -4,9 +4,11 @@
 // limits in closed form.
 
 #include <cmath>
+#include <utility>
 
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
+#include "pinocchio/Orientation.h"
 #include "planner/GaitPlanner.h"
 #include "planner/LegInverseKinematics.h"
 
@@ -160,29 +162,33 @@ TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
 
 // A measured velocity off the command by more than the deadband carries into the planned base
 // and decays there: base(t) = p0 + (|dv| - deadband) / |dv| * dv * T (1 - exp(-t / T)), dv in
-// world axes (the trunk yawed); within the deadband the plan ignores it.
+// world axes (the trunk yawed); within the deadband, or with the trunk tilted beyond the limit,
+// the plan ignores it.
 TEST_F(GaitPlannerTest, PlannedBaseCarriesAVelocityErrorBeyondTheDeadband) {
   PlannerSettings s;
   s.pose_tracking_rate = 0.0;  // no pull towards the commanded pose
   const double yaw = 0.7;
-  vector_t qpos = qpos_;
-  qpos.segment<4>(3) << 0.0, 0.0, std::sin(0.5 * yaw), std::cos(0.5 * yaw);
-  for (const double speed : {0.15, 0.9}) {
+  for (const auto& [speed, roll] : {std::pair{0.15, 0.0}, {0.9, 0.0}, {0.9, 0.1}}) {
+    vector_t qpos = qpos_;
+    const Eigen::Quaterniond q = toQuaternion(vector3_t(roll, 0.0, yaw));
+    qpos.segment<4>(3) << q.x(), q.y(), q.z(), q.w();
     GaitPlanner planner(info_, model_, s);
     planner.setCommand(Gait::trot(), VelocityCommand{});
     planner.plan(0.0, qpos, qvel_);
     vector_t qvel = qvel_;
-    qvel.head<3>() << 0.6 * speed, -0.8 * speed, 0.3;  // base axes; the height rate is ignored
+    qvel.head<3>() << 0.6 * speed, -0.8 * speed, 0.0;  // base axes
     planner.plan(2.0, qpos, qvel);
-    const vector3_t world_direction(0.6 * std::cos(yaw) + 0.8 * std::sin(yaw),
-                                    0.6 * std::sin(yaw) - 0.8 * std::cos(yaw), 0.0);
-    const double carried = std::max(0.0, speed - s.velocity_carry_deadband_mps);
+    const vector3_t world_velocity = q.toRotationMatrix() * qvel.head<3>();
+    const double carried = roll > s.velocity_carry_max_tilt_rad
+                               ? 0.0
+                               : std::max(0.0, speed - s.velocity_carry_deadband_mps) / speed;
     for (double t = 0.0; t < 1.0; t += 0.1) {
       const vector3_t expected =
           qpos.head<3>() + carried * s.velocity_carry_time_s *
-                               (1.0 - std::exp(-t / s.velocity_carry_time_s)) * world_direction;
+                               (1.0 - std::exp(-t / s.velocity_carry_time_s)) * world_velocity;
       const vector3_t planned = planner.baseRefAt(2.0 + t);
-      EXPECT_NEAR((planned - expected).head<2>().norm(), 0.0, 1e-9) << speed << " " << t;
+      EXPECT_NEAR((planned - expected).head<2>().norm(), 0.0, 1e-9)
+          << speed << " " << roll << " " << t;
     }
   }
 }
@@ -200,6 +206,8 @@ TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   EXPECT_THROW(build([](auto& s) { s.foothold_reach_fraction = 0.0; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.foothold_reach_fraction = 1.2; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.velocity_carry_time_s = -0.1; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.velocity_carry_max_tilt_rad = -0.1; })(),
+               std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.velocity_carry_deadband_mps = std::nan(""); })(),
                std::invalid_argument);
   EXPECT_NO_THROW(build([](auto& s) { s.swing_travel_fraction = 1.0; })());

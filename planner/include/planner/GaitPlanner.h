@@ -73,6 +73,9 @@ struct PlannerSettings {
   /// the knees give (the trunk sinks), and the footholds move with the planned base.
   scalar_t velocity_carry_deadband_mps = 0.25;
   scalar_t velocity_carry_time_s = 0.5;  ///< [s], >= 0; 0: no carry
+  /// ... only while the trunk's roll and pitch are within this [rad]: a tilted trunk moves by
+  /// tipping over its feet (a stumble, a fault), and a plan that ran with it would step it over.
+  scalar_t velocity_carry_max_tilt_rad = 0.08;
   /// The gait's period shrinks so that a stance foot travels relative to its hip at most this
   /// far forward (sideways) at the commanded speed, an ellipse in between [m] ...
   scalar_t max_stance_stride_m = 0.34;
