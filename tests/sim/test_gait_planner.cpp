@@ -138,6 +138,47 @@ TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
   }
 }
 
+// The support sway against the inverted pendulum it solves, y'' = g / h (y - c), checked by
+// second differences, with c the lateral centre of the stance feet from the hips' +-0.13 m.
+TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoesNot) {
+  Gait pace = Gait::trot();
+  pace.period_s = 0.6;
+  pace.swing_fraction = 0.25;
+  pace.swing_offset = {0.5, 0.0, 0.5, 0.0};  // right pair, then left pair
+  for (const Gait& gait : {pace, Gait::trot()}) {
+    GaitPlanner planner(info_, model_, PlannerSettings{});
+    planner.setCommand(gait, VelocityCommand{});
+    planner.plan(0.0, qpos_, qvel_);
+    planner.plan(3.0, qpos_, qvel_);
+    const double w2 = 9.81 / (planner.baseHeight() - planner.footRefAt(0, 3.0)(2));
+    const double h = 0.005;
+    double largest = 0.0;
+    for (int k = 1; k < 180; ++k) {
+      const double s = 3.0 + k * h;
+      const auto stance = [&](size_t i) { return planner.stanceAt(i, s); };
+      // Left pair alone: +0.13, right pair alone: -0.13, all four: 0.
+      const double centre = 0.13 * ((stance(0) && stance(2)) - (stance(1) && stance(3)));
+      const double y = planner.supportSwayAt(s)(1);
+      largest = std::max(largest, std::abs(y));
+      if (gait == Gait::trot()) {
+        EXPECT_NEAR(planner.supportSwayAt(s).norm(), 0.0, 1e-12) << s;
+        continue;
+      }
+      EXPECT_NEAR(planner.supportCentreAt(s)(1), centre, 1e-9) << s;
+      if (centre != 0.0) {
+        EXPECT_GT(y * centre, 0.0) << "sways away from the stance pair at " << s;
+      }
+      if (planner.modeAt(s - 2 * h) != planner.modeAt(s + 2 * h)) continue;  // c jumps
+      const double y_dd =
+          (planner.supportSwayAt(s + h)(1) - 2.0 * y + planner.supportSwayAt(s - h)(1)) / (h * h);
+      EXPECT_NEAR(y_dd, w2 * (y - centre), 0.02 * w2 * 0.13) << s;
+    }
+    if (gait != Gait::trot()) {
+      EXPECT_GT(largest, 0.01);
+    }
+  }
+}
+
 TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   const auto build = [this](auto change) {
     PlannerSettings s;
@@ -148,6 +189,8 @@ TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 1.5; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.max_stance_stride_m = -0.1; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.min_period_s = std::nan(""); })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.support_sway_gain = 1.5; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.support_sway_gain = std::nan(""); })(), std::invalid_argument);
   EXPECT_NO_THROW(build([](auto& s) { s.swing_travel_fraction = 1.0; })());
 }
 

@@ -88,6 +88,9 @@ struct PlannerSettings {
   /// at max_swing_apex_raise_m.
   scalar_t swing_apex_roughness_gain = 3.0;
   scalar_t max_swing_apex_raise_m = 0.04;
+  /// Share [0, 1] of the support sway the planned body follows (see GaitPlanner::bodyShiftAt);
+  /// 0 keeps the body on its path.
+  scalar_t support_sway_gain = 1.0;
   GroundPlaneSettings ground;  ///< the ground plane estimator's constants
 };
 
@@ -137,8 +140,21 @@ class GaitPlanner {
   /// Planned base position at `time_s` of the last cycle (between its start and its end + 1 s).
   vector3_t baseRefAt(scalar_t time_s) const;
   /// Body offset [m, world, z = 0] added to the planned base at `time_s`: the move over the
-  /// support triangle of gaits with a support shift, else zero.
+  /// support triangle of gaits with a support shift; for the other gaits the support sway
+  /// (supportSwayAt), of which settings.support_sway_gain is followed.
   vector3_t bodyShiftAt(scalar_t time_s) const;
+  /// Lateral centre of support [m, yaw-rotated base axes, x = z = 0] at `time_s`: the lateral
+  /// offset of the centroid of the standing-pose feet the plan has on the ground from that of
+  /// all four; zero when no foot is on the ground (flight) and for gaits with a support shift.
+  vector3_t supportCentreAt(scalar_t time_s) const;
+  /// Support sway [m, world, z = 0] at `time_s`, rotated by the planned yaw: the bounded solution
+  /// of the linear inverted pendulum s'' = w^2 (s - c(t)) (w^2 = g / base height, c:
+  /// supportCentreAt), s(t) = w / 2 * integral exp(-w |t - u|) c(u) du. A body on this path keeps
+  /// its zero-moment point on the centre of support: a lateral pair (pace) carries the trunk
+  /// without a roll moment about the line through its feet. For a periodic
+  /// centre, harmonic k of period T is followed with gain w^2 / (w^2 + (2 pi k / T)^2).
+  /// Valid between the last plan's time and the end of its planned tables.
+  vector3_t supportSwayAt(scalar_t time_s) const;
   /// Foot reference at `time_s` of the last cycle.
   vector3_t footRefAt(size_t foot, scalar_t time_s) const;
   /// Planned yaw (unwrapped) at `time_s` of the last cycle [rad].
@@ -184,6 +200,8 @@ class GaitPlanner {
   /// Planned roll, pitch (a share of the ground's slope) and yaw on the published branch.
   vector3_t rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
+  /// Fills the support sway table: `table_size` points base_table_dt_ apart from `time_s`.
+  void planSupportSway(scalar_t time_s, size_t table_size);
 
   ModelInfo info_;
   PinocchioInterface model_;
@@ -215,6 +233,8 @@ class GaitPlanner {
   scalar_t base_table_dt_ = 0.005;
   std::vector<vector3_t> base_table_;  ///< planned base positions from plan_time_s_ on
   std::vector<scalar_t> yaw_table_;    ///< planned yaw (unwrapped) on the same grid
+  std::vector<vector3_t> sway_table_;  ///< support sway [m, base axes] on the same grid ...
+  scalar_t sway_table_start_s_ = 0.0;  ///< ... from this time
 };
 
 }  // namespace sim
