@@ -51,7 +51,10 @@ struct Gait {
 
 /// Tunable constants of the planner.
 struct PlannerSettings {
-  scalar_t horizon_s = 1.0;   ///< length of schedule and trajectories (>= MPC horizon)
+  /// Length of schedule and trajectories [s]; the contact force optimisation's horizon follows
+  /// it. One trot cycle: a one-second horizon made every gait's figures no better and the
+  /// optimisation 2.7 times as expensive.
+  scalar_t horizon_s = 0.5;
   scalar_t knot_dt_s = 0.02;  ///< spacing of trajectory knots
   /// Swing height above the ground [m]: a low arc lands on time after a push moves the foothold.
   scalar_t swing_apex_m = 0.08;
@@ -89,6 +92,9 @@ struct PlannerSettings {
   scalar_t swing_apex_roughness_gain = 3.0;
   scalar_t max_swing_apex_raise_m = 0.04;
   GroundPlaneSettings ground;  ///< the ground plane estimator's constants
+  /// Also plan actuated joint positions (leg inverse kinematics at every knot), which a swing
+  /// optimiser reads. The motion controller does not; without them a cycle costs about half.
+  bool plan_joint_positions = false;
 };
 
 /// What one planning cycle produces.
@@ -96,8 +102,9 @@ struct PlannerOutput {
   /// Phase 0 = the planning time; spans PlannerSettings::horizon_s.
   std::shared_ptr<ModeSchedule> mode_schedule;
   /// Base position (also as base_pos_ref), roll-pitch-yaw (yaw on the branch of the measured
-  /// yaw), foot positions keyed by foot name and actuated joint positions (leg inverse
-  /// kinematics of the foot references), all on knots knot_dt_s apart from the planning time.
+  /// yaw), foot positions keyed by foot name and, with PlannerSettings::plan_joint_positions,
+  /// actuated joint positions (leg inverse kinematics of the foot references), all on knots
+  /// knot_dt_s apart from the planning time.
   std::shared_ptr<TrajectoriesBuffer> trajectories;
 };
 
@@ -184,6 +191,11 @@ class GaitPlanner {
   /// Planned roll, pitch (a share of the ground's slope) and yaw on the published branch.
   vector3_t rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
+  /// Adds the joint position trajectory: leg inverse kinematics of the feet at every knot.
+  void planJointPositions(const std::vector<scalar_t>& times, const std::vector<vector_t>& base,
+                          const std::vector<vector_t>& rpy,
+                          const std::array<std::vector<vector_t>, 4>& feet, const vector_t& qpos,
+                          TrajectoriesBuffer& trajectories);
 
   ModelInfo info_;
   PinocchioInterface model_;
