@@ -661,8 +661,20 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
   trajectories->set_foot_pos_traj(foot_map);
 
-  // Joint positions: leg inverse kinematics of the foot references on the planned base pose,
-  // each knot started from the previous one (the first from the measured joints).
+  if (settings_.plan_joint_positions)
+    planJointPositions(times, base, rpy, feet, qpos, *trajectories);
+  return PlannerOutput{buildSchedule(time_s), trajectories};
+}
+
+void GaitPlanner::planJointPositions(const std::vector<scalar_t>& times,
+                                     const std::vector<vector_t>& base,
+                                     const std::vector<vector_t>& rpy,
+                                     const std::array<std::vector<vector_t>, 4>& feet,
+                                     const vector_t& qpos, TrajectoriesBuffer& trajectories) {
+  // Leg inverse kinematics of the foot references on the planned base pose, each knot started
+  // from the previous one (the first from the measured joints).
+  const size_t knots = times.size();
+  const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   std::vector<vector_t> joints(knots);
   vector_t guess = qpos.tail(nJ);
   for (size_t k = 0; k < knots; ++k) {
@@ -672,11 +684,9 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
   const scalar_t first_dt = times[1] - times[0];
   const scalar_t last_dt = times[knots - 1] - times[knots - 2];
-  trajectories->set_joint_pos_traj(std::make_shared<CubicSplineTrajectory>(
+  trajectories.set_joint_pos_traj(std::make_shared<CubicSplineTrajectory>(
       times, joints, vector_t((joints[1] - joints[0]) / first_dt),
       vector_t((joints[knots - 1] - joints[knots - 2]) / last_dt)));
-
-  return PlannerOutput{buildSchedule(time_s), trajectories};
 }
 
 }  // namespace sim

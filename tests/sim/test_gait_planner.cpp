@@ -6,6 +6,7 @@
 
 #include "SimTestSupport.h"
 #include "common/MotionPhaseDefinition.h"
+#include "pinocchio/Orientation.h"
 #include "planner/GaitPlanner.h"
 
 namespace velmora::sim {
@@ -19,7 +20,7 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
   for (double t = 1.0; t < 3.0; t += 0.037) {
     const ModeSchedule schedule = *planner.plan(t, qpos_, qvel_).mode_schedule;
     ASSERT_TRUE(schedule.isValidModeSequence()) << t;
-    EXPECT_GE(schedule.duration(), 1.0);
+    EXPECT_GE(schedule.duration(), PlannerSettings{}.horizon_s);
     for (double phase = 0.0; phase < 1.0; phase += 0.013) {
       const size_t mode = schedule.getModeFromPhase(phase);
       const double s = t + phase * schedule.duration();
@@ -37,6 +38,7 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
 TEST_F(GaitPlannerTest, BaseAndYawFollowTheCommandIntegratedInClosedForm) {
   PlannerSettings settings;
   settings.pose_tracking_rate = 0.0;  // the plan is the command integrated from the measurement
+  settings.horizon_s = 1.0;
   GaitPlanner planner(info_, model_, settings);
   const VelocityCommand cmd{0.4, -0.1, 0.8};
   planner.setCommand(Gait::trot(), cmd);
@@ -73,6 +75,37 @@ TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
               1e-6);
   EXPECT_NEAR(landing(1), hip(1), 1e-6);
   EXPECT_NEAR(landing(2), lift_off(2), 1e-9);
+}
+
+// The planned joints put the feet on their references on the planned base pose, by the robot
+// model's own forward kinematics; without plan_joint_positions there is no joint trajectory.
+TEST_F(GaitPlannerTest, PlannedJointPositionsPlaceTheFeetOnTheirReferences) {
+  PlannerSettings settings;
+  settings.plan_joint_positions = true;
+  GaitPlanner planner(info_, model_, settings);
+  planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.1, 0.4});
+  planner.plan(0.0, qpos_, qvel_);
+  const PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
+  const auto joints = out.trajectories->get_joint_pos_traj();
+  ASSERT_NE(joints, nullptr);
+  const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
+  for (double s = 2.0; s <= 2.0 + settings.horizon_s; s += settings.knot_dt_s) {
+    const Eigen::Quaterniond quat =
+        toQuaternion(vector3_t(out.trajectories->get_base_rpy_traj()->evaluate(s)));
+    vector_t q(7 + nJ);
+    q << out.trajectories->get_base_pos_traj()->evaluate(s), quat.x(), quat.y(), quat.z(), quat.w(),
+        joints->evaluate(s);
+    model_.updateRobotState(q, vector_t::Zero(6 + nJ));
+    for (size_t i = 0; i < 4; ++i) {
+      const vector_t foot_ref =
+          out.trajectories->get_foot_pos_traj().at(info_.foot_name[i])->evaluate(s);
+      EXPECT_LT((model_.getFramePose(info_.foot_name[i]).translation() - foot_ref).norm(), 1e-4)
+          << "foot " << i << " at " << s;
+    }
+  }
+  settings.plan_joint_positions = false;
+  GaitPlanner without(info_, model_, settings);
+  EXPECT_EQ(without.plan(0.0, qpos_, qvel_).trajectories->get_joint_pos_traj(), nullptr);
 }
 
 // Hips of the bundled robot in trunk axes [m]: (+-0.19, +-0.13).

@@ -51,7 +51,10 @@ struct Gait {
 
 /// Tunable constants of the planner.
 struct PlannerSettings {
-  scalar_t horizon_s = 1.0;   ///< length of schedule and trajectories (>= MPC horizon)
+  /// Length of schedule and trajectories [s]; the contact force optimisation's horizon follows
+  /// it. One trot cycle: a one-second horizon made every gait's figures no better and the
+  /// optimisation 2.7 times as expensive.
+  scalar_t horizon_s = 0.5;
   scalar_t knot_dt_s = 0.02;  ///< spacing of trajectory knots
   /// Swing height above the ground [m]: a low arc lands on time after a push moves the foothold.
   scalar_t swing_apex_m = 0.08;
@@ -92,6 +95,9 @@ struct PlannerSettings {
   /// 0 keeps the body on its path.
   scalar_t support_sway_gain = 1.0;
   GroundPlaneSettings ground;  ///< the ground plane estimator's constants
+  /// Also plan actuated joint positions (leg inverse kinematics at every knot), which a swing
+  /// optimiser reads. The motion controller does not; without them a cycle costs about half.
+  bool plan_joint_positions = false;
 };
 
 /// What one planning cycle produces.
@@ -99,8 +105,9 @@ struct PlannerOutput {
   /// Phase 0 = the planning time; spans PlannerSettings::horizon_s.
   std::shared_ptr<ModeSchedule> mode_schedule;
   /// Base position (also as base_pos_ref), roll-pitch-yaw (yaw on the branch of the measured
-  /// yaw), foot positions keyed by foot name and actuated joint positions (leg inverse
-  /// kinematics of the foot references), all on knots knot_dt_s apart from the planning time.
+  /// yaw), foot positions keyed by foot name and, with PlannerSettings::plan_joint_positions,
+  /// actuated joint positions (leg inverse kinematics of the foot references), all on knots
+  /// knot_dt_s apart from the planning time.
   std::shared_ptr<TrajectoriesBuffer> trajectories;
 };
 
@@ -202,6 +209,11 @@ class GaitPlanner {
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
   /// Fills the support sway table: `table_size` points base_table_dt_ apart from `time_s`.
   void planSupportSway(scalar_t time_s, size_t table_size);
+  /// Adds the joint position trajectory: leg inverse kinematics of the feet at every knot.
+  void planJointPositions(const std::vector<scalar_t>& times, const std::vector<vector_t>& base,
+                          const std::vector<vector_t>& rpy,
+                          const std::array<std::vector<vector_t>, 4>& feet, const vector_t& qpos,
+                          TrajectoriesBuffer& trajectories);
 
   ModelInfo info_;
   PinocchioInterface model_;
