@@ -1,7 +1,7 @@
 // A 20 s lockstep walk of the bundled robot at 0.5 m/s (planner, contact force optimisation,
 // whole-body controller and MuJoCo plant), as `velmora_sim --scenario walk --duration 20
-// --lockstep --quiet` runs it. Wall time, since the force optimisation overlaps the rest on a
-// second thread; the counter gives the real-time factor (simulated over wall seconds).
+// --lockstep --quiet` runs it, on one thread. Wall time; the counter gives the real-time factor
+// (simulated over wall seconds).
 
 #include <benchmark/benchmark.h>
 

@@ -97,6 +97,11 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
   requireNonNegative(settings_.velocity_carry_deadband_mps, "velocity_carry_deadband_mps");
   requireNonNegative(settings_.velocity_carry_time_s, "velocity_carry_time_s");
   requireNonNegative(settings_.velocity_carry_max_tilt_rad, "velocity_carry_max_tilt_rad");
+  if (!(settings_.support_sway_gain >= 0.0 && settings_.support_sway_gain <= 1.0)) {
+    throw std::invalid_argument(
+        "GaitPlanner: PlannerSettings::support_sway_gain must be in [0, 1], got " +
+        std::to_string(settings_.support_sway_gain));
+  }
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   vector_t qpos(7 + nJ);
   qpos << vector3_t::Zero(), info_.base_init_quat, info_.joints_init_pos;
@@ -432,11 +437,72 @@ vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
   return from;
 }
 
+vector3_t GaitPlanner::supportCentreAt(scalar_t time_s) const {
+  const Gait& gait = gaitAt(time_s);
+  if (gait.stand || gait.support_shift > 0.0) return vector3_t::Zero();
+  vector3_t stance_sum = vector3_t::Zero();
+  vector3_t all_sum = vector3_t::Zero();
+  scalar_t stance_count = 0.0;
+  for (size_t i = 0; i < 4; ++i) {
+    all_sum += nominal_foot_offset_[i];
+    if (!stanceAt(i, time_s)) continue;
+    stance_sum += nominal_foot_offset_[i];
+    stance_count += 1.0;
+  }
+  if (stance_count == 0.0) return vector3_t::Zero();
+  // Measured from the centroid of all four feet, so that standing on four feet sways nothing.
+  // Lateral only: the long base and the trunk's pitch inertia carry a front or hind pair's
+  // moment (bound); a longitudinal sway on top pitched the bounding trunk further (0.19 rad
+  // against 0.11) and made it fall at 0.4 m/s.
+  const vector3_t centre = stance_sum / stance_count - all_sum / 4.0;
+  return vector3_t(0.0, centre(1), 0.0);
+}
+
+void GaitPlanner::planSupportSway(scalar_t time_s, size_t table_size) {
+  sway_table_.assign(table_size, vector3_t::Zero());
+  sway_table_start_s_ = time_s;
+  if (!(settings_.support_sway_gain > 0.0)) return;
+  const scalar_t height = base_height_ - ground_z_;
+  const scalar_t omega = std::sqrt(kGravity / std::max(height, 1e-3));
+  // The kernel exp(-w |d|) is cut where it has fallen below 0.1 %, and normalised so that a
+  // constant centre sways the body onto it.
+  const scalar_t dt = base_table_dt_;
+  const auto reach = static_cast<size_t>(std::ceil(std::log(1000.0) / omega / dt));
+  std::vector<scalar_t> kernel(reach + 1);
+  scalar_t kernel_sum = 0.0;
+  for (size_t d = 0; d <= reach; ++d) {
+    kernel[d] = std::exp(-omega * dt * static_cast<scalar_t>(d));
+    kernel_sum += d == 0 ? kernel[d] : 2.0 * kernel[d];
+  }
+  std::vector<vector3_t> centre(table_size + 2 * reach);
+  bool any = false;
+  for (size_t j = 0; j < centre.size(); ++j) {
+    const scalar_t u = time_s + (static_cast<scalar_t>(j) - static_cast<scalar_t>(reach)) * dt;
+    centre[j] = supportCentreAt(u);
+    any = any || !centre[j].isZero();
+  }
+  if (!any) return;
+  for (size_t k = 0; k < table_size; ++k) {
+    vector3_t sum = kernel[0] * centre[k + reach];
+    for (size_t d = 1; d <= reach; ++d) {
+      sum += kernel[d] * (centre[k + reach - d] + centre[k + reach + d]);
+    }
+    sway_table_[k] = sum / kernel_sum;
+  }
+}
+
+vector3_t GaitPlanner::supportSwayAt(scalar_t time_s) const {
+  if (sway_table_.empty()) return vector3_t::Zero();
+  const vector3_t sway =
+      interpolateTable(sway_table_, (time_s - sway_table_start_s_) / base_table_dt_);
+  return yawRotation(yawRefAt(time_s)) * sway;
+}
+
 vector3_t GaitPlanner::bodyShiftAt(scalar_t time_s) const {
+  vector3_t shift = settings_.support_sway_gain * supportSwayAt(time_s);
   // Around each swing of a gait with a support shift the body moves towards the centroid of the
   // other three feet, -1/3 of the swinging foot's offset from the base: fully during the swing,
   // ramping in and out over the four-foot stance between swings.
-  vector3_t shift = vector3_t::Zero();
   const bool any_shift = std::any_of(segments_.begin(), segments_.end(),
                                      [](const Segment& s) { return s.gait.support_shift > 0.0; });
   if (!any_shift) return shift;
@@ -511,6 +577,13 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
     commanded_pos_ += dt * (yawRotation(commanded_yaw_) * vector3_t(c.vx, c.vy, 0.0));
   }
   yaw_meas_ = yaw;
+  scalar_t longest_period = 0.0;
+  for (const Segment& segment : segments_) {
+    if (!segment.gait.stand) longest_period = std::max(longest_period, segment.gait.period_s);
+  }
+  const scalar_t table_span = settings_.horizon_s + longest_period + 0.1;
+  const auto table_size = static_cast<size_t>(std::ceil(table_span / base_table_dt_)) + 1;
+  planSupportSway(time_s, table_size);
   // The commanded pose is held within reach of the robot (a push or a slip is not made up for
   // beyond that).
   // Gaps are taken from the base less the support shift planned for now.
@@ -546,12 +619,6 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
 
   // Base positions: the ramped command, rotated by the planned yaw, integrated from the measured
   // pose at constant height, plus the gap to the commanded pose closed as 1 - exp(-rate t).
-  scalar_t longest_period = 0.0;
-  for (const Segment& segment : segments_) {
-    if (!segment.gait.stand) longest_period = std::max(longest_period, segment.gait.period_s);
-  }
-  const scalar_t table_span = settings_.horizon_s + longest_period + 0.1;
-  const auto table_size = static_cast<size_t>(std::ceil(table_span / base_table_dt_)) + 1;
   // The table holds the base without the support shift: it starts from the measured base less
   // the shift planned for now.
   base_table_.assign(1, vector3_t(unshifted_base(0), unshifted_base(1), base_height_));
@@ -645,8 +712,20 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
   trajectories->set_foot_pos_traj(foot_map);
 
-  // Joint positions: leg inverse kinematics of the foot references on the planned base pose,
-  // each knot started from the previous one (the first from the measured joints).
+  if (settings_.plan_joint_positions)
+    planJointPositions(times, base, rpy, feet, qpos, *trajectories);
+  return PlannerOutput{buildSchedule(time_s), trajectories};
+}
+
+void GaitPlanner::planJointPositions(const std::vector<scalar_t>& times,
+                                     const std::vector<vector_t>& base,
+                                     const std::vector<vector_t>& rpy,
+                                     const std::array<std::vector<vector_t>, 4>& feet,
+                                     const vector_t& qpos, TrajectoriesBuffer& trajectories) {
+  // Leg inverse kinematics of the foot references on the planned base pose, each knot started
+  // from the previous one (the first from the measured joints).
+  const size_t knots = times.size();
+  const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   std::vector<vector_t> joints(knots);
   vector_t guess = qpos.tail(nJ);
   for (size_t k = 0; k < knots; ++k) {
@@ -656,11 +735,9 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   }
   const scalar_t first_dt = times[1] - times[0];
   const scalar_t last_dt = times[knots - 1] - times[knots - 2];
-  trajectories->set_joint_pos_traj(std::make_shared<CubicSplineTrajectory>(
+  trajectories.set_joint_pos_traj(std::make_shared<CubicSplineTrajectory>(
       times, joints, vector_t((joints[1] - joints[0]) / first_dt),
       vector_t((joints[knots - 1] - joints[knots - 2]) / last_dt)));
-
-  return PlannerOutput{buildSchedule(time_s), trajectories};
 }
 
 }  // namespace sim

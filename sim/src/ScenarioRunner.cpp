@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -23,9 +24,10 @@
 #include "control/WholeBodyController.h"
 #include "description/ModelInfoLoader.h"
 #include "pinocchio/Orientation.h"
+#include "planner/GaitPlanner.h"
 #include "rosgraph_msgs/msg/clock.hpp"
 #include "sim/FaultInjector.h"
-#include "planner/GaitPlanner.h"
+#include "sim/LockstepForceOptimization.h"
 #include "sim/MujocoPlant.h"
 #include "sim/PlotWriter.h"
 #include "sim/ReportPage.h"
@@ -195,9 +197,11 @@ class CycleTimes {
   /// Room for `expected` cycles, so that recording allocates nothing during the run.
   explicit CycleTimes(size_t expected) { values_.reserve(expected); }
   /// Records the cycle that started at `start`; returns its duration [ms].
-  double endCycle(Clock::time_point start) {
-    values_.push_back(millisecondsSince(start));
-    return values_.back();
+  double endCycle(Clock::time_point start) { return add(millisecondsSince(start)); }
+  /// Records a cycle of `ms` milliseconds; returns it.
+  double add(double ms) {
+    values_.push_back(ms);
+    return ms;
   }
   /// The last cycle time [ms] (0 before the first).
   double last() const { return values_.empty() ? 0.0 : values_.back(); }
@@ -262,10 +266,10 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   };
   publishClock(0.0);
 
-  ContactForceOptimization cfo(node, robot.info, robot.model);
+  std::optional<LockstepForceOptimization> cfo;
   WholeBodyController wbc(node, robot.info, robot.model);
   try {
-    cfo.loadParamsSetting(options.params, false);
+    cfo.emplace(robot.info, robot.model, options.params);
     wbc.loadParamsSetting(options.params, false);
   } catch (const std::exception& error) {
     throw UsageError(std::string("velmora_sim: cannot use the parameter file '") + options.params +
@@ -284,7 +288,12 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   CommandWatchdog watchdog(loadWatchdogLimits(options, wbc.dt()));
 
   const long planner_steps = stepsPer(kPlannerPeriod);
-  const long mpc_steps = stepsPer(cfo.dt());
+  const long mpc_steps = stepsPer(cfo->dt());
+  // The force optimisation cycle whose horizon starts at step k * mpc_steps runs on its worker
+  // from the state and plan of a quarter period earlier (5 ms at 0.02 s: the whole-body cycles
+  // and plant steps in between cover most of its cost) and hands its law over at that step.
+  const long mpc_lead_steps = mpc_steps / 4;
+  long mpc_handover_step = -1;
   const long wbc_steps = stepsPer(wbc.dt());
   const long total_steps = std::lround(options.duration_s / kPlantTimestep);
   const auto cycles = [total_steps](long every) {
@@ -297,6 +306,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   size_t messages = 0, mpc_failures = 0, optimiser_exceptions = 0, safe_command_cycles = 0;
   size_t non_finite_messages = 0;
   std::shared_ptr<ModeSchedule> schedule;
+  double plan_time = 0.0;  ///< when the planner made `schedule` (its phase 0) [s]
   std::shared_ptr<const TrajectoriesBuffer> references;
   // What the controller holds: the newest state the host pushed (and when), the newest body
   // feedback law, the newest joint commands (and when they were computed).
@@ -331,6 +341,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
         planner.setCommand(gaitNamed(gait_name), command);
       }
       const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
+      plan_time = t;
       planner_ms.endCycle(start);
       schedule = plan.mode_schedule;
       references = plan.trajectories;
@@ -344,28 +355,22 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
       if (wbc_cycle) faults.corruptConsumedState(t, state_qpos);
       state_time = t;
     }
-    if (step % mpc_steps == 0 && schedule) {
-      const auto start = Clock::now();
-      std::shared_ptr<CtrlData> result;
-      bool produced = true;
-      try {
-        cfo.update_state(std::make_shared<vector_t>(state_qpos),
-                         std::make_shared<vector_t>(state_qvel));
-        cfo.update_trajectory_reference(references);
-        cfo.update_mode_schedule(schedule);
-        result = cfo.optimize();
-      } catch (const std::exception& error) {
-        countException("the contact force optimisation", error.what());
-        produced = false;
-      }
-      mpc_ms.endCycle(start);
-      if (faults.failOptimisation(t)) result.reset();
+    if ((step + mpc_lead_steps) % mpc_steps == 0 && schedule) {
+      cfo->start(t + static_cast<double>(mpc_lead_steps) * kPlantTimestep, state_qpos, state_qvel,
+                 references, *schedule, plan_time);
+      mpc_handover_step = step + mpc_lead_steps;
+    }
+    if (cfo->pending() && step == mpc_handover_step) {
+      ForceOptimizationCycle cycle = cfo->collect();
+      mpc_ms.add(cycle.ms);
+      if (cycle.threw) countException("the contact force optimisation", cycle.error.c_str());
+      if (faults.failOptimisation(t)) cycle.law.reset();
       // As the controller's loop: a cycle that throws leaves the last law in place; one that
       // returns no law hands that on to the whole-body controller.
-      if (produced) {
-        policy = result;
-        policy_seen = policy_seen || result != nullptr;
-        if (!result) ++mpc_failures;
+      if (!cycle.threw) {
+        policy = cycle.law;
+        policy_seen = policy_seen || policy != nullptr;
+        if (!policy) ++mpc_failures;
       }
     }
     if (wbc_cycle && policy_seen) {

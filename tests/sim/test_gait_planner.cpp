@@ -23,7 +23,7 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
   for (double t = 1.0; t < 3.0; t += 0.037) {
     const ModeSchedule schedule = *planner.plan(t, qpos_, qvel_).mode_schedule;
     ASSERT_TRUE(schedule.isValidModeSequence()) << t;
-    EXPECT_GE(schedule.duration(), 1.0);
+    EXPECT_GE(schedule.duration(), PlannerSettings{}.horizon_s);
     for (double phase = 0.0; phase < 1.0; phase += 0.013) {
       const size_t mode = schedule.getModeFromPhase(phase);
       const double s = t + phase * schedule.duration();
@@ -42,6 +42,7 @@ TEST_F(GaitPlannerTest, BaseAndYawFollowTheCommandIntegratedInClosedForm) {
   PlannerSettings settings;
   settings.pose_tracking_rate = 0.0;     // the plan is the command integrated from the measurement
   settings.velocity_carry_time_s = 0.0;  // (the robot at rest is off the command)
+  settings.horizon_s = 1.0;
   GaitPlanner planner(info_, model_, settings);
   const VelocityCommand cmd{0.4, -0.1, 0.8};
   planner.setCommand(Gait::trot(), cmd);
@@ -78,6 +79,37 @@ TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
               1e-6);
   EXPECT_NEAR(landing(1), hip(1), 1e-6);
   EXPECT_NEAR(landing(2), lift_off(2), 1e-9);
+}
+
+// The planned joints put the feet on their references on the planned base pose, by the robot
+// model's own forward kinematics; without plan_joint_positions there is no joint trajectory.
+TEST_F(GaitPlannerTest, PlannedJointPositionsPlaceTheFeetOnTheirReferences) {
+  PlannerSettings settings;
+  settings.plan_joint_positions = true;
+  GaitPlanner planner(info_, model_, settings);
+  planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.1, 0.4});
+  planner.plan(0.0, qpos_, qvel_);
+  const PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
+  const auto joints = out.trajectories->get_joint_pos_traj();
+  ASSERT_NE(joints, nullptr);
+  const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
+  for (double s = 2.0; s <= 2.0 + settings.horizon_s; s += settings.knot_dt_s) {
+    const Eigen::Quaterniond quat =
+        toQuaternion(vector3_t(out.trajectories->get_base_rpy_traj()->evaluate(s)));
+    vector_t q(7 + nJ);
+    q << out.trajectories->get_base_pos_traj()->evaluate(s), quat.x(), quat.y(), quat.z(), quat.w(),
+        joints->evaluate(s);
+    model_.updateRobotState(q, vector_t::Zero(6 + nJ));
+    for (size_t i = 0; i < 4; ++i) {
+      const vector_t foot_ref =
+          out.trajectories->get_foot_pos_traj().at(info_.foot_name[i])->evaluate(s);
+      EXPECT_LT((model_.getFramePose(info_.foot_name[i]).translation() - foot_ref).norm(), 1e-4)
+          << "foot " << i << " at " << s;
+    }
+  }
+  settings.plan_joint_positions = false;
+  GaitPlanner without(info_, model_, settings);
+  EXPECT_EQ(without.plan(0.0, qpos_, qvel_).trajectories->get_joint_pos_traj(), nullptr);
 }
 
 // Hips of the bundled robot in trunk axes [m]: (+-0.19, +-0.13).
@@ -193,6 +225,47 @@ TEST_F(GaitPlannerTest, PlannedBaseCarriesAVelocityErrorBeyondTheDeadband) {
   }
 }
 
+// The support sway against the inverted pendulum it solves, y'' = g / h (y - c), checked by
+// second differences, with c the lateral centre of the stance feet from the hips' +-0.13 m.
+TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoesNot) {
+  Gait pace = Gait::trot();
+  pace.period_s = 0.6;
+  pace.swing_fraction = 0.25;
+  pace.swing_offset = {0.5, 0.0, 0.5, 0.0};  // right pair, then left pair
+  for (const Gait& gait : {pace, Gait::trot()}) {
+    GaitPlanner planner(info_, model_, PlannerSettings{});
+    planner.setCommand(gait, VelocityCommand{});
+    planner.plan(0.0, qpos_, qvel_);
+    planner.plan(3.0, qpos_, qvel_);
+    const double w2 = 9.81 / (planner.baseHeight() - planner.footRefAt(0, 3.0)(2));
+    const double h = 0.005;
+    double largest = 0.0;
+    for (int k = 1; k < 180; ++k) {
+      const double s = 3.0 + k * h;
+      const auto stance = [&](size_t i) { return planner.stanceAt(i, s); };
+      // Left pair alone: +0.13, right pair alone: -0.13, all four: 0.
+      const double centre = 0.13 * ((stance(0) && stance(2)) - (stance(1) && stance(3)));
+      const double y = planner.supportSwayAt(s)(1);
+      largest = std::max(largest, std::abs(y));
+      if (gait == Gait::trot()) {
+        EXPECT_NEAR(planner.supportSwayAt(s).norm(), 0.0, 1e-12) << s;
+        continue;
+      }
+      EXPECT_NEAR(planner.supportCentreAt(s)(1), centre, 1e-9) << s;
+      if (centre != 0.0) {
+        EXPECT_GT(y * centre, 0.0) << "sways away from the stance pair at " << s;
+      }
+      if (planner.modeAt(s - 2 * h) != planner.modeAt(s + 2 * h)) continue;  // c jumps
+      const double y_dd =
+          (planner.supportSwayAt(s + h)(1) - 2.0 * y + planner.supportSwayAt(s - h)(1)) / (h * h);
+      EXPECT_NEAR(y_dd, w2 * (y - centre), 0.02 * w2 * 0.13) << s;
+    }
+    if (gait != Gait::trot()) {
+      EXPECT_GT(largest, 0.01);
+    }
+  }
+}
+
 TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   const auto build = [this](auto change) {
     PlannerSettings s;
@@ -210,6 +283,8 @@ TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
                std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.velocity_carry_deadband_mps = std::nan(""); })(),
                std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.support_sway_gain = 1.5; })(), std::invalid_argument);
+  EXPECT_THROW(build([](auto& s) { s.support_sway_gain = std::nan(""); })(), std::invalid_argument);
   EXPECT_NO_THROW(build([](auto& s) { s.swing_travel_fraction = 1.0; })());
 }
 

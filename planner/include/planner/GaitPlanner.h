@@ -51,7 +51,10 @@ struct Gait {
 
 /// Tunable constants of the planner.
 struct PlannerSettings {
-  scalar_t horizon_s = 1.0;   ///< length of schedule and trajectories (>= MPC horizon)
+  /// Length of schedule and trajectories [s]; the contact force optimisation's horizon follows
+  /// it. One trot cycle: a one-second horizon made every gait's figures no better and the
+  /// optimisation 2.7 times as expensive.
+  scalar_t horizon_s = 0.5;
   scalar_t knot_dt_s = 0.02;  ///< spacing of trajectory knots
   /// Swing height above the ground [m]: a low arc lands on time after a push moves the foothold.
   scalar_t swing_apex_m = 0.08;
@@ -75,7 +78,7 @@ struct PlannerSettings {
   scalar_t velocity_carry_time_s = 0.5;  ///< [s], >= 0; 0: no carry
   /// ... only while the trunk's roll and pitch are within this [rad]: a tilted trunk moves by
   /// tipping over its feet (a stumble, a fault), and a plan that ran with it would step it over.
-  scalar_t velocity_carry_max_tilt_rad = 0.08;
+  scalar_t velocity_carry_max_tilt_rad = 0.05;
   /// The gait's period shrinks so that a stance foot travels relative to its hip at most this
   /// far forward (sideways) at the commanded speed, an ellipse in between [m] ...
   scalar_t max_stance_stride_m = 0.34;
@@ -100,7 +103,13 @@ struct PlannerSettings {
   /// at max_swing_apex_raise_m.
   scalar_t swing_apex_roughness_gain = 3.0;
   scalar_t max_swing_apex_raise_m = 0.04;
+  /// Share [0, 1] of the support sway the planned body follows (see GaitPlanner::bodyShiftAt);
+  /// 0 keeps the body on its path.
+  scalar_t support_sway_gain = 1.0;
   GroundPlaneSettings ground;  ///< the ground plane estimator's constants
+  /// Also plan actuated joint positions (leg inverse kinematics at every knot), which a swing
+  /// optimiser reads. The motion controller does not; without them a cycle costs about half.
+  bool plan_joint_positions = false;
 };
 
 /// What one planning cycle produces.
@@ -108,8 +117,9 @@ struct PlannerOutput {
   /// Phase 0 = the planning time; spans PlannerSettings::horizon_s.
   std::shared_ptr<ModeSchedule> mode_schedule;
   /// Base position (also as base_pos_ref), roll-pitch-yaw (yaw on the branch of the measured
-  /// yaw), foot positions keyed by foot name and actuated joint positions (leg inverse
-  /// kinematics of the foot references), all on knots knot_dt_s apart from the planning time.
+  /// yaw), foot positions keyed by foot name and, with PlannerSettings::plan_joint_positions,
+  /// actuated joint positions (leg inverse kinematics of the foot references), all on knots
+  /// knot_dt_s apart from the planning time.
   std::shared_ptr<TrajectoriesBuffer> trajectories;
 };
 
@@ -149,8 +159,21 @@ class GaitPlanner {
   /// Planned base position at `time_s` of the last cycle (between its start and its end + 1 s).
   vector3_t baseRefAt(scalar_t time_s) const;
   /// Body offset [m, world, z = 0] added to the planned base at `time_s`: the move over the
-  /// support triangle of gaits with a support shift, else zero.
+  /// support triangle of gaits with a support shift; for the other gaits the support sway
+  /// (supportSwayAt), of which settings.support_sway_gain is followed.
   vector3_t bodyShiftAt(scalar_t time_s) const;
+  /// Lateral centre of support [m, yaw-rotated base axes, x = z = 0] at `time_s`: the lateral
+  /// offset of the centroid of the standing-pose feet the plan has on the ground from that of
+  /// all four; zero when no foot is on the ground (flight) and for gaits with a support shift.
+  vector3_t supportCentreAt(scalar_t time_s) const;
+  /// Support sway [m, world, z = 0] at `time_s`, rotated by the planned yaw: the bounded solution
+  /// of the linear inverted pendulum s'' = w^2 (s - c(t)), s(t) = w / 2 * integral
+  /// exp(-w |t - u|) c(u) du, with w^2 = g / h (h: standing base height above the feet) and c
+  /// from supportCentreAt. A body on this path keeps its zero-moment point on the centre of
+  /// support: a lateral pair (pace) carries the trunk without a roll moment about the line
+  /// through its feet. For a periodic centre, harmonic k of period T is followed with gain
+  /// w^2 / (w^2 + (2 pi k / T)^2). Valid from the last plan's time to the end of its tables.
+  vector3_t supportSwayAt(scalar_t time_s) const;
   /// Foot reference at `time_s` of the last cycle.
   vector3_t footRefAt(size_t foot, scalar_t time_s) const;
   /// Planned yaw (unwrapped) at `time_s` of the last cycle [rad].
@@ -196,6 +219,13 @@ class GaitPlanner {
   /// Planned roll, pitch (a share of the ground's slope) and yaw on the published branch.
   vector3_t rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
+  /// Fills the support sway table: `table_size` points base_table_dt_ apart from `time_s`.
+  void planSupportSway(scalar_t time_s, size_t table_size);
+  /// Adds the joint position trajectory: leg inverse kinematics of the feet at every knot.
+  void planJointPositions(const std::vector<scalar_t>& times, const std::vector<vector_t>& base,
+                          const std::vector<vector_t>& rpy,
+                          const std::array<std::vector<vector_t>, 4>& feet, const vector_t& qpos,
+                          TrajectoriesBuffer& trajectories);
 
   ModelInfo info_;
   PinocchioInterface model_;
@@ -227,6 +257,8 @@ class GaitPlanner {
   scalar_t base_table_dt_ = 0.005;
   std::vector<vector3_t> base_table_;  ///< planned base positions from plan_time_s_ on
   std::vector<scalar_t> yaw_table_;    ///< planned yaw (unwrapped) on the same grid
+  std::vector<vector3_t> sway_table_;  ///< support sway [m, base axes] on the same grid ...
+  scalar_t sway_table_start_s_ = 0.0;  ///< ... from this time
 };
 
 }  // namespace sim
