@@ -171,7 +171,7 @@ double median(std::vector<double> samples) {
 // One period of the running controller: update_state, update_trajectory_reference,
 // update_mode_schedule and optimize (N = 50, warm-started while N stays 50). Counters: the
 // per-call median and 99th percentile and the mean interior-point iterations.
-void BM_ContactForceOptimize(benchmark::State& state) {
+void BM_ContactForceOptimize(::benchmark::State& state) {
   ContactForceBenchRig rig;
   int64_t period = 0;
   if (!rig.cycle(period++) || rig.optimizer().ocp().size() != 51) {
@@ -185,7 +185,7 @@ void BM_ContactForceOptimize(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     const auto law = rig.cycle(period++);
     const auto stop = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(law);
+    ::benchmark::DoNotOptimize(law);
     failures += law == nullptr;
     iterations += rig.optimizer().solver_iterations();
     call_ms.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
@@ -197,11 +197,11 @@ void BM_ContactForceOptimize(benchmark::State& state) {
   state.counters["ipm_iter"] = iterations / calls;
   state.counters["failures"] = static_cast<double>(failures);
 }
-BENCHMARK(BM_ContactForceOptimize)->Unit(benchmark::kMillisecond)->Repetitions(3);
+BENCHMARK(BM_ContactForceOptimize)->Unit(::benchmark::kMillisecond)->Repetitions(3);
 
 // Building the interior-point solver for the N = 50 trot problem: state.range(0) = 0 gives it
 // fresh storage every time, 1 reuses one workspace across builds (as optimize() does).
-void BM_ContactForceSolverConstruction(benchmark::State& state) {
+void BM_ContactForceSolverConstruction(::benchmark::State& state) {
   ContactForceBenchRig rig;
   rig.cycle(0);
   const auto& ocp = rig.optimizer().ocp();
@@ -211,10 +211,10 @@ void BM_ContactForceSolverConstruction(benchmark::State& state) {
   for (auto _ : state) {
     if (reuse) {
       ocp_qp::OcpQpIpmSolver solver(ocp, settings, workspace);
-      benchmark::DoNotOptimize(&solver);
+      ::benchmark::DoNotOptimize(&solver);
     } else {
       ocp_qp::OcpQpIpmSolver solver(ocp, settings);
-      benchmark::DoNotOptimize(&solver);
+      ::benchmark::DoNotOptimize(&solver);
     }
   }
 }
@@ -222,7 +222,7 @@ BENCHMARK(BM_ContactForceSolverConstruction)
     ->Arg(0)
     ->Arg(1)
     ->ArgName("reuse_workspace")
-    ->Unit(benchmark::kMicrosecond);
+    ->Unit(::benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace velmora

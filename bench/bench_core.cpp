@@ -14,20 +14,20 @@ namespace {
 
 // One push and one get of a shared pointer, as a control loop hands over a result: a short mutex
 // section and a reference-count change each, no allocation.
-void BM_BufferPushGetSharedPtr(benchmark::State& state) {
+void BM_BufferPushGetSharedPtr(::benchmark::State& state) {
   velmora::Buffer<std::shared_ptr<const velmora::vector_t>> buffer;
   const auto payload = std::make_shared<const velmora::vector_t>(velmora::vector_t::Zero(37));
   for (auto _ : state) {
     buffer.push(payload);
     auto received = buffer.get();
-    benchmark::DoNotOptimize(received);
+    ::benchmark::DoNotOptimize(received);
   }
 }
 BENCHMARK(BM_BufferPushGetSharedPtr);
 
 // evaluate() of a 3-dimensional, 50-knot clamped spline at times spread over (and slightly
 // beyond) its range, visited in a scrambled order so that the knot search is not predictable.
-void BM_CubicSplineEvaluate(benchmark::State& state) {
+void BM_CubicSplineEvaluate(::benchmark::State& state) {
   std::mt19937 rng(1);
   std::uniform_real_distribution<double> spacing(0.01, 0.05);
   std::uniform_real_distribution<double> value(-0.5, 0.5);
@@ -45,7 +45,7 @@ void BM_CubicSplineEvaluate(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     velmora::vector_t result = spline.evaluate(query_times[i]);
-    benchmark::DoNotOptimize(result.data());
+    ::benchmark::DoNotOptimize(result.data());
     i = (i + 1) & 1023;
   }
 }

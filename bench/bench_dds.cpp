@@ -42,7 +42,7 @@ void stampNow(ActuatorCmds& command) {
   command.header.stamp.nanosec = static_cast<uint32_t>(now.tv_nsec);
 }
 
-void BM_DdsActuatorCmdsRoundTrip(benchmark::State& state) {
+void BM_DdsActuatorCmdsRoundTrip(::benchmark::State& state) {
   const std::map<std::string, std::string> dds{{"RMW_IMPLEMENTATION", "rmw_cyclonedds_cpp"},
                                                {"ROS_DOMAIN_ID", "231"}};
   for (const auto& [key, value] : dds) setenv(key.c_str(), value.c_str(), 1);
@@ -96,6 +96,6 @@ void BM_DdsActuatorCmdsRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_DdsActuatorCmdsRoundTrip)
     ->Iterations(2500)
     ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+    ->Unit(::benchmark::kMicrosecond);
 
 }  // namespace

@@ -95,7 +95,7 @@ std::vector<dense_qp::DenseQp> makeSequence(bool trot, double demand) {
 
 /// Arguments: trot 0 = all stance (18 equality, 32 inequality rows), 1 = trot (24, 22); demand
 /// scale 1 or 15.
-void BM_DenseQpWholeBodyShape(benchmark::State& state) {
+void BM_DenseQpWholeBodyShape(::benchmark::State& state) {
   const bool trot = state.range(0) == 1;
   const std::vector<dense_qp::DenseQp> sequence =
       makeSequence(trot, static_cast<double>(state.range(1)));
@@ -110,7 +110,7 @@ void BM_DenseQpWholeBodyShape(benchmark::State& state) {
     program.addLinearInEqualityConstraints(qp.C, qp.l, qp.u, vars);
     program.addQuadraticCost(qp.H, qp.g, vars);
     if (program.solve()) {
-      benchmark::DoNotOptimize(program.getSolution(vars));
+      ::benchmark::DoNotOptimize(program.getSolution(vars));
     } else {
       ++failures;
     }
@@ -128,7 +128,7 @@ BENCHMARK(BM_DenseQpWholeBodyShape)
     ->Args({1, 1})
     ->Args({0, 15})
     ->Args({1, 15})
-    ->Unit(benchmark::kMicrosecond);
+    ->Unit(::benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace velmora

@@ -15,7 +15,7 @@
 namespace velmora::sim {
 namespace {
 
-void BM_LockstepWalk20s(benchmark::State& state) {
+void BM_LockstepWalk20s(::benchmark::State& state) {
   const SimOptions options = parseSimOptions(
       {"--scenario", "walk", "--duration", "20", "--lockstep", "--quiet"}, VELMORA_ROBOTS_DIR);
   double simulated_s = 0.0, wall_s = 0.0;
@@ -29,7 +29,7 @@ void BM_LockstepWalk20s(benchmark::State& state) {
   }
   state.counters["realtime_factor"] = simulated_s / wall_s;
 }
-BENCHMARK(BM_LockstepWalk20s)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_LockstepWalk20s)->Unit(::benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 }  // namespace velmora::sim

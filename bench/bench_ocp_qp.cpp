@@ -30,7 +30,7 @@ using velmora::ocp_qp::SolverStatus;
 
 constexpr int kPeriods = 50;
 
-void runSequence(benchmark::State& state, bool warm) {
+void runSequence(::benchmark::State& state, bool warm) {
   const int N = static_cast<int>(state.range(0));
   velmora::ocp_qp::test::ContactForceProblems problems;
   std::vector<std::vector<OcpQp>> qp(kPeriods);
@@ -58,20 +58,20 @@ void runSequence(benchmark::State& state, bool warm) {
   state.counters["failures"] = static_cast<double>(failures);
 }
 
-void BM_OcpQpSolveContactForce(benchmark::State& state) { runSequence(state, false); }
-void BM_OcpQpSolveContactForceWarm(benchmark::State& state) { runSequence(state, true); }
+void BM_OcpQpSolveContactForce(::benchmark::State& state) { runSequence(state, false); }
+void BM_OcpQpSolveContactForceWarm(::benchmark::State& state) { runSequence(state, true); }
 
 BENCHMARK(BM_OcpQpSolveContactForce)
     ->Arg(10)
     ->Arg(25)
     ->Arg(50)
     ->Arg(100)
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(::benchmark::kMillisecond);
 BENCHMARK(BM_OcpQpSolveContactForceWarm)
     ->Arg(10)
     ->Arg(25)
     ->Arg(50)
     ->Arg(100)
-    ->Unit(benchmark::kMillisecond);
+    ->Unit(::benchmark::kMillisecond);
 
 }  // namespace

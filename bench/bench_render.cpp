@@ -13,7 +13,7 @@
 
 namespace {
 
-void BM_RenderFrame(benchmark::State& state) {
+void BM_RenderFrame(::benchmark::State& state) {
   using namespace velmora;
   using namespace velmora::sim;
   const std::string urdf = test::kestrelFile("robot.urdf");
@@ -29,9 +29,9 @@ void BM_RenderFrame(benchmark::State& state) {
   for (auto _ : state) {
     renderer.drawOffscreen(snapshot);
     renderer.readPixels(rgb);
-    benchmark::DoNotOptimize(rgb.data());
+    ::benchmark::DoNotOptimize(rgb.data());
   }
 }
-BENCHMARK(BM_RenderFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RenderFrame)->Unit(::benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

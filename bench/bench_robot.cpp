@@ -40,22 +40,22 @@ const std::string kKestrelUrdf = std::string(VELMORA_ROBOTS_DIR) + "/kestrel/rob
 
 /// One full update: kinematics, all frames, joint Jacobians, mass matrix, nonlinear effects,
 /// centroidal inertia, with the state passed as the controllers pass it (their own vectors).
-void BM_UpdateRobotState(benchmark::State& state) {
+void BM_UpdateRobotState(::benchmark::State& state) {
   PinocchioInterface robot(kKestrelUrdf);
   const RobotStates states = randomStates(robot, 64);
   std::size_t k = 0;
   for (auto _ : state) {
     const std::size_t index = k++ % states.qpos.size();
     robot.updateRobotState(states.qpos[index], states.qvel[index]);
-    benchmark::DoNotOptimize(robot.getData().M.data());
-    benchmark::ClobberMemory();
+    ::benchmark::DoNotOptimize(robot.getData().M.data());
+    ::benchmark::ClobberMemory();
   }
 }
 BENCHMARK(BM_UpdateRobotState);
 
 /// One foot Jacobian in world-aligned axes after an update (by frame name, as the controller
 /// asks for it).
-void BM_FrameJacobianLocalWorldAligned(benchmark::State& state) {
+void BM_FrameJacobianLocalWorldAligned(::benchmark::State& state) {
   PinocchioInterface robot(kKestrelUrdf);
   const RobotStates states = randomStates(robot, 1);
   robot.updateRobotState(states.qpos[0], states.qvel[0]);
@@ -63,8 +63,8 @@ void BM_FrameJacobianLocalWorldAligned(benchmark::State& state) {
   const std::string foot = "RR_foot";
   for (auto _ : state) {
     robot.getJacobia_localWorldAligned(foot, J);
-    benchmark::DoNotOptimize(J.data());
-    benchmark::ClobberMemory();
+    ::benchmark::DoNotOptimize(J.data());
+    ::benchmark::ClobberMemory();
   }
 }
 BENCHMARK(BM_FrameJacobianLocalWorldAligned);

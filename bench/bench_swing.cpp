@@ -103,20 +103,20 @@ class SwingBenchRig {
 
 // Steady state: N = 50, warm-started, the clock advancing 2 ms per call through the first half
 // second of the reference.
-void BM_SwingOptimize(benchmark::State& state) {
+void BM_SwingOptimize(::benchmark::State& state) {
   SwingBenchRig rig(1.0);
   double t = SwingBenchRig::kStart_s;
   rig.cycle(t);
   for (auto _ : state) {
     t += 0.002;
     if (t > SwingBenchRig::kStart_s + 0.5) t = SwingBenchRig::kStart_s;
-    benchmark::DoNotOptimize(rig.cycle(t));
+    ::benchmark::DoNotOptimize(rig.cycle(t));
   }
 }
-BENCHMARK(BM_SwingOptimize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwingOptimize)->Unit(::benchmark::kMillisecond);
 
 // The same step when the horizon length changes every call (N = 50, 51, ...): no warm start.
-void BM_SwingOptimizeColdStart(benchmark::State& state) {
+void BM_SwingOptimizeColdStart(::benchmark::State& state) {
   SwingBenchRig rig(1.0);
   double t = SwingBenchRig::kStart_s;
   bool longer = false;
@@ -127,10 +127,10 @@ void BM_SwingOptimizeColdStart(benchmark::State& state) {
     state.ResumeTiming();
     t += 0.002;
     if (t > SwingBenchRig::kStart_s + 0.5) t = SwingBenchRig::kStart_s;
-    benchmark::DoNotOptimize(rig.cycle(t));
+    ::benchmark::DoNotOptimize(rig.cycle(t));
   }
 }
-BENCHMARK(BM_SwingOptimizeColdStart)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SwingOptimizeColdStart)->Unit(::benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace velmora

@@ -30,7 +30,7 @@ std::shared_ptr<CubicSplineTrajectory> holdAt(const vector3_t& value, double now
 }
 
 /// optimize() with contact mode `mode_a` on even and `mode_b` on odd iterations.
-void BM_WholeBodyOptimize(benchmark::State& state, size_t mode_a, size_t mode_b) {
+void BM_WholeBodyOptimize(::benchmark::State& state, size_t mode_a, size_t mode_b) {
   if (!rclcpp::ok()) {
     rclcpp::init(0, nullptr);
   }
@@ -87,17 +87,17 @@ void BM_WholeBodyOptimize(benchmark::State& state, size_t mode_a, size_t mode_b)
     wbc.update_mode(iteration % 2 == 0 ? mode_a : mode_b);
     ++iteration;
     state.ResumeTiming();
-    benchmark::DoNotOptimize(wbc.optimize());
+    ::benchmark::DoNotOptimize(wbc.optimize());
   }
   state.counters["failed_solves"] = static_cast<double>(wbc.numFailedSolves());
 }
 
 BENCHMARK_CAPTURE(BM_WholeBodyOptimize, all_stance, 15, 15)
-    ->Unit(benchmark::kMicrosecond)
+    ->Unit(::benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(BM_WholeBodyOptimize, trot, 9, 6)
-    ->Unit(benchmark::kMicrosecond)
+    ->Unit(::benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 

@@ -7,10 +7,12 @@
 #include <limits>
 #include <stdexcept>
 
+#include "nanoseconds.hpp"
+
 namespace rclcpp {
 namespace {
 
-constexpr int64_t kNanosecondsPerSecond = 1000000000LL;
+using detail::kNanosecondsPerSecond;
 
 int64_t checked_add(int64_t a, int64_t b) {
   int64_t sum = 0;

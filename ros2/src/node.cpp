@@ -55,16 +55,20 @@ class SimTimeSource {
   std::shared_ptr<SubscriptionBase> subscription_;
 };
 
+/// A declared parameter of a node: its value and descriptor. Outside the anonymous namespace
+/// because Node::Impl, declared in the public header, holds them.
+struct DeclaredParameter {
+  ParameterValue value;
+  rcl_interfaces::msg::ParameterDescriptor descriptor;
+};
+
 }  // namespace detail
 
 namespace {
 
 constexpr const char* kUseSimTime = "use_sim_time";
 
-struct DeclaredParameter {
-  ParameterValue value;
-  rcl_interfaces::msg::ParameterDescriptor descriptor;
-};
+using detail::DeclaredParameter;
 
 rcl_interfaces::msg::SetParametersResult failure(const std::string& reason) {
   rcl_interfaces::msg::SetParametersResult result;

@@ -7,10 +7,12 @@
 #include <limits>
 #include <stdexcept>
 
+#include "nanoseconds.hpp"
+
 namespace rclcpp {
 namespace {
 
-constexpr int64_t kNanosecondsPerSecond = 1000000000LL;
+using detail::kNanosecondsPerSecond;
 
 int64_t non_negative(int64_t nanoseconds) {
   if (nanoseconds < 0)

@@ -19,7 +19,7 @@ namespace velmora::rigid_body {
 
 namespace {
 
-constexpr scalar_t kUnbounded = std::numeric_limits<scalar_t>::max();
+constexpr scalar_t kNoLimitGiven = std::numeric_limits<scalar_t>::max();  // joint without <limit>
 
 class UrdfModelBuilder {
  public:
@@ -142,8 +142,8 @@ class UrdfModelBuilder {
     if (!axis.allFinite() || !(axis.norm() > 1e-12)) {
       fail("joint '" + joint.name + "' has a zero or non-finite axis");
     }
-    scalar_t lower = -kUnbounded, upper = kUnbounded;
-    scalar_t effort = kUnbounded, velocity = kUnbounded;
+    scalar_t lower = -kNoLimitGiven, upper = kNoLimitGiven;
+    scalar_t effort = kNoLimitGiven, velocity = kNoLimitGiven;
     if (joint.limits) {
       effort = joint.limits->effort;
       velocity = joint.limits->velocity;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "MaxAbs.h"
 #include "QuasiDefiniteLdlt.h"
 
 namespace velmora::dense_qp::internal {
@@ -16,10 +17,6 @@ constexpr int kMaxCorrections = 8;
 // rows are linearly dependent (a degenerate vertex), small enough for fast refinement.
 constexpr double kDualRegularization = 1e-8;
 constexpr double kRoundingLevel = 1e-16;  // relative residual that ends refinement
-
-double maxAbs(const Eigen::Ref<const Eigen::VectorXd>& v) {
-  return v.size() > 0 ? v.cwiseAbs().maxCoeff() : 0.0;
-}
 
 }  // namespace
 

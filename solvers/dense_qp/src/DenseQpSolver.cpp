@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "IterationAllocationGuard.h"
+#include "MaxAbs.h"
 #include "Workspace.h"
 
 namespace velmora::dense_qp {
@@ -14,15 +15,12 @@ namespace velmora::dense_qp {
 namespace {
 
 using internal::InteriorPoint;
+using internal::maxAbs;
 using internal::Workspace;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kStallStep = 1e-10;  // step lengths below this count as a stall
 constexpr int kMaxStalls = 5;
-
-double maxAbs(const Eigen::Ref<const Eigen::VectorXd>& v) {
-  return v.size() > 0 ? v.cwiseAbs().maxCoeff() : 0.0;
-}
 
 /// True when every entry is finite: x * 0 is 0 for finite x and NaN otherwise.
 template <typename Derived>

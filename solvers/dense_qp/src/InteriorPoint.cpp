@@ -1,6 +1,7 @@
 #include "InteriorPoint.h"
 
 #include "DenseCholesky.h"
+#include "MaxAbs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,10 +18,6 @@ constexpr int kRefinementSteps = 1;
 constexpr double kConvexityTolerance = 1e-9;  // relative negative curvature treated as rounding
 constexpr double kDivergence = 1e3;       // iterate size (relative to the data) that may diverge
 constexpr double kFlatCurvature = 1e-12;  // |P d| / (|P| |d|) of a direction of no curvature
-
-double maxAbs(const Eigen::Ref<const Eigen::VectorXd>& v) {
-  return v.size() > 0 ? v.cwiseAbs().maxCoeff() : 0.0;
-}
 
 }  // namespace
 
