@@ -498,6 +498,23 @@ vector3_t GaitPlanner::supportSwayAt(scalar_t time_s) const {
   return yawRotation(yawRefAt(time_s)) * sway;
 }
 
+vector3_t GaitPlanner::velocityToCarry(scalar_t time_s, const matrix3_t& base_rotation) const {
+  const VelocityCommand c_now = commandAt(time_s);
+  vector3_t error =
+      base_vel_world_ - yawRotation(yaw_unwrapped_) * vector3_t(c_now.vx, c_now.vy, 0.0);
+  error(2) = 0.0;
+  const scalar_t excess = error.norm() - settings_.velocity_carry_deadband_mps;
+  // Not while the trunk is tilted: that velocity comes from tipping over the feet (a stumble, a
+  // fault), and a plan running with it steps the robot over.
+  const vector3_t rpy_measured = toEulerAngles(base_rotation);
+  const bool tilted = std::max(std::abs(rpy_measured(0)), std::abs(rpy_measured(1))) >
+                      settings_.velocity_carry_max_tilt_rad;
+  if (tilted || !(excess > 0.0) || !(settings_.velocity_carry_time_s > 0.0)) {
+    return vector3_t::Zero();
+  }
+  return error * (excess / error.norm());
+}
+
 vector3_t GaitPlanner::bodyShiftAt(scalar_t time_s) const {
   vector3_t shift = settings_.support_sway_gain * supportSwayAt(time_s);
   // Around each swing of a gait with a support shift the body moves towards the centroid of the
@@ -625,25 +642,7 @@ PlannerOutput GaitPlanner::plan(scalar_t time_s, const vector_t& qpos, const vec
   yaw_table_.assign(1, yaw_unwrapped_);
   scalar_t yaw_ref = yaw_unwrapped_;
   const scalar_t decay = std::exp(-settings_.pose_tracking_rate * base_table_dt_);
-  // A velocity error beyond the deadband (a push) carries into the plan and decays there
-  // [m/s, world, horizontal].
-  const VelocityCommand c_now = commandAt(time_s);
-  vector3_t carried_velocity =
-      base_vel_world_ - yawRotation(yaw_unwrapped_) * vector3_t(c_now.vx, c_now.vy, 0.0);
-  carried_velocity(2) = 0.0;
-  scalar_t excess = carried_velocity.norm() - settings_.velocity_carry_deadband_mps;
-  // Not while the trunk is tilted: that velocity comes from tipping over the feet (a stumble, a
-  // fault), and a plan running with it steps the robot over.
-  const vector3_t rpy_measured = toEulerAngles(R);
-  if (std::max(std::abs(rpy_measured(0)), std::abs(rpy_measured(1))) >
-      settings_.velocity_carry_max_tilt_rad) {
-    excess = 0.0;
-  }
-  if (excess > 0.0 && settings_.velocity_carry_time_s > 0.0) {
-    carried_velocity *= excess / carried_velocity.norm();
-  } else {
-    carried_velocity.setZero();
-  }
+  const vector3_t carried_velocity = velocityToCarry(time_s, R);
   // Its displacement over one grid step from grid point k - 1 (exact integral of the decay).
   const scalar_t carry_step =
       settings_.velocity_carry_time_s > 0.0

@@ -219,6 +219,10 @@ class GaitPlanner {
   /// Planned roll, pitch (a share of the ground's slope) and yaw on the published branch.
   vector3_t rpyRefAt(scalar_t time_s, scalar_t yaw_branch) const;
   std::shared_ptr<ModeSchedule> buildSchedule(scalar_t time_s) const;
+  /// The measured velocity's error against the command at `time_s` beyond the carry deadband
+  /// (a push), which the planned base carries on and lets decay [m/s, world, horizontal]; zero
+  /// inside the deadband, without a carry time or with the trunk (`base_rotation`) tilted.
+  vector3_t velocityToCarry(scalar_t time_s, const matrix3_t& base_rotation) const;
   /// Fills the support sway table: `table_size` points base_table_dt_ apart from `time_s`.
   void planSupportSway(scalar_t time_s, size_t table_size);
   /// Adds the joint position trajectory: leg inverse kinematics of the feet at every knot.
