@@ -105,7 +105,6 @@ class FaultInjector {
   std::vector<FaultRecord> records_;
   std::vector<bool> spent_;  ///< one-shot faults already applied
   std::mt19937_64 random_;
-  size_t mpc_failures_left_ = 0;
 };
 
 }  // namespace sim
