@@ -52,7 +52,6 @@ void LockstepForceOptimization::start(double horizon_start_s, const vector_t& qp
   now.clock = rclcpp::Time(static_cast<int64_t>(std::llround(horizon_start_s * 1e9)));
   clock_pub_->publish(now);
   cycle_ = ForceOptimizationCycle{};
-  cycle_.horizon_start_s = horizon_start_s;
   worker_.start([this, qpos = std::make_shared<vector_t>(qpos),
                  qvel = std::make_shared<vector_t>(qvel), references = std::move(references),
                  schedule = advancedSchedule(schedule, horizon_start_s - schedule_start_s)] {

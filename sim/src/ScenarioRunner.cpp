@@ -360,7 +360,7 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
                  references, *schedule, plan_time);
       mpc_handover_step = step + mpc_lead_steps;
     }
-    if (cfo->pending() && step == mpc_handover_step) {
+    if (step == mpc_handover_step) {
       ForceOptimizationCycle cycle = cfo->collect();
       mpc_ms.add(cycle.ms);
       if (cycle.threw) countException("the contact force optimisation", cycle.error.c_str());

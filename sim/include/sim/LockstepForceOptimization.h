@@ -27,7 +27,6 @@ std::shared_ptr<ModeSchedule> advancedSchedule(const ModeSchedule& schedule, dou
 
 /// One contact force optimisation cycle as the worker leaves it.
 struct ForceOptimizationCycle {
-  double horizon_start_s = 0.0;   ///< simulation time at which its law takes over [s]
   std::shared_ptr<CtrlData> law;  ///< the feedback law (null when the cycle gave none)
   bool threw = false;             ///< the cycle threw; `error` holds the message
   std::string error;
@@ -55,8 +54,6 @@ class LockstepForceOptimization {
   void start(double horizon_start_s, const vector_t& qpos, const vector_t& qvel,
              std::shared_ptr<const TrajectoriesBuffer> references, const ModeSchedule& schedule,
              double schedule_start_s);
-  /// True from start() until the matching collect().
-  bool pending() const { return worker_.pending(); }
   /// Waits for the cycle started last and returns it.
   ForceOptimizationCycle collect();
 
