@@ -27,6 +27,7 @@
 #include "common/MotionPhaseDefinition.h"
 #include "common/TrajectoriesBuffer.h"
 #include "control/MatrixDB.h"
+#include "control/ReducedWholeBodyProgram.h"
 #include "control/ReferenceCheck.h"
 #include "control/ReportThrottle.h"
 #include "core/Types.h"
@@ -222,9 +223,14 @@ class WholeBodyController {
   scalar_t state_stamp_s_ = std::numeric_limits<scalar_t>::quiet_NaN();
   ReportThrottle report_throttle_;
   vector_t solution_;
-  dense_qp::DenseQp qp_;                              ///< the QP of the cycle in progress
-  std::optional<dense_qp::DenseQpSolver> qp_solver_;  ///< sized for qp_solver_shape_
-  std::array<Eigen::Index, 3> qp_solver_shape_{};     ///< variables, equalities, inequalities
+  ReducedWholeBodyProgram reduced_program_;  ///< x = [qdd; f; tau] from qp_'s solution
+  dense_qp::DenseQp qp_;                     ///< the reduced QP of the cycle in progress
+  /// A solver and the shape it was sized for (variables, equalities, inequalities).
+  struct SizedQpSolver {
+    std::optional<dense_qp::DenseQpSolver> solver;
+    std::array<Eigen::Index, 3> shape{};
+  };
+  std::array<SizedQpSolver, 5> qp_solvers_;  ///< by number of stance feet
   dense_qp::DenseQpSolution qp_solution_;
   matrix6x_t frame_jacobian_;  ///< scratch for Jacobian queries
   size_t nv_ = 0, nJ_ = 0, nFeet_ = 0;
