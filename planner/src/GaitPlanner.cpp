@@ -438,14 +438,19 @@ vector3_t GaitPlanner::footRefAt(size_t foot, scalar_t time_s) const {
 }
 
 vector3_t GaitPlanner::supportCentreAt(scalar_t time_s) const {
-  const Gait& gait = gaitAt(time_s);
+  std::array<bool, 4> stance{};
+  for (size_t i = 0; i < 4; ++i) stance[i] = stanceAt(i, time_s);
+  return supportCentreOf(gaitAt(time_s), stance);
+}
+
+vector3_t GaitPlanner::supportCentreOf(const Gait& gait, const std::array<bool, 4>& stance) const {
   if (gait.stand || gait.support_shift > 0.0) return vector3_t::Zero();
   vector3_t stance_sum = vector3_t::Zero();
   vector3_t all_sum = vector3_t::Zero();
   scalar_t stance_count = 0.0;
   for (size_t i = 0; i < 4; ++i) {
     all_sum += nominal_foot_offset_[i];
-    if (!stanceAt(i, time_s)) continue;
+    if (!stance[i]) continue;
     stance_sum += nominal_foot_offset_[i];
     stance_count += 1.0;
   }
@@ -474,11 +479,24 @@ void GaitPlanner::planSupportSway(scalar_t time_s, size_t table_size) {
     kernel[d] = std::exp(-omega * dt * static_cast<scalar_t>(d));
     kernel_sum += d == 0 ? kernel[d] : 2.0 * kernel[d];
   }
+  // The centre on the grid: each foot's stance read off its swings in time order (what
+  // supportCentreAt gives per sample, without a schedule search per sample and foot).
+  const auto sample_time = [&](size_t j) {
+    return time_s + (static_cast<scalar_t>(j) - static_cast<scalar_t>(reach)) * dt;
+  };
   std::vector<vector3_t> centre(table_size + 2 * reach);
+  std::vector<std::array<bool, 4>> stance(centre.size());
+  for (size_t i = 0; i < 4; ++i) {
+    Swing swing = swingAfter(i, sample_time(0));
+    for (size_t j = 0; j < centre.size(); ++j) {
+      const scalar_t u = sample_time(j);
+      while (swing.touchdown_s <= u) swing = swingAfter(i, swing.touchdown_s);
+      stance[j][i] = u < swing.lift_s;
+    }
+  }
   bool any = false;
   for (size_t j = 0; j < centre.size(); ++j) {
-    const scalar_t u = time_s + (static_cast<scalar_t>(j) - static_cast<scalar_t>(reach)) * dt;
-    centre[j] = supportCentreAt(u);
+    centre[j] = supportCentreOf(gaitAt(sample_time(j)), stance[j]);
     any = any || !centre[j].isZero();
   }
   if (!any) return;

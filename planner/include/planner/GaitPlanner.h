@@ -223,6 +223,8 @@ class GaitPlanner {
   /// (a push), which the planned base carries on and lets decay [m/s, world, horizontal]; zero
   /// inside the deadband, without a carry time or with the trunk (`base_rotation`) tilted.
   vector3_t velocityToCarry(scalar_t time_s, const matrix3_t& base_rotation) const;
+  /// Lateral centre of support (see supportCentreAt) of `gait` with the given feet on the ground.
+  vector3_t supportCentreOf(const Gait& gait, const std::array<bool, 4>& stance) const;
   /// Fills the support sway table: `table_size` points base_table_dt_ apart from `time_s`.
   void planSupportSway(scalar_t time_s, size_t table_size);
   /// Adds the joint position trajectory: leg inverse kinematics of the feet at every knot.
