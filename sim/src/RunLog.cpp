@@ -213,8 +213,13 @@ std::vector<std::pair<std::string, std::string>> summaryRows(const RunReport& r)
 
 void writeSummaryTable(const RunReport& report, std::ostream& out) {
   out << "---------------- summary ----------------\n";
-  for (const auto& row : summaryRows(report)) {
-    out << "  " << std::left << std::setw(18) << row.first << row.second << '\n';
+  // Values line up one column after the longest key.
+  const auto rows = summaryRows(report);
+  size_t key_width = 0;
+  for (const auto& row : rows) key_width = std::max(key_width, row.first.size());
+  for (const auto& row : rows) {
+    out << "  " << std::left << std::setw(static_cast<int>(key_width + 1)) << row.first
+        << row.second << '\n';
   }
   out << "-----------------------------------------\n";
 }

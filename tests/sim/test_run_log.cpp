@@ -77,5 +77,27 @@ TEST(RunLog, ReportHasTheDocumentedKeysAndNullsForFiguresOutOfSight) {
   }
 }
 
+TEST(RunLog, SummaryTableSeparatesEveryKeyFromItsValueInOneColumn) {
+  RunReport r;
+  r.faults = {FaultRecord{FaultSpec{FaultKind::kMpcFail, 2.5}, 10}};  // the longest keys
+  std::ostringstream out;
+  writeSummaryTable(r, out);
+  std::istringstream lines(out.str());
+  std::string line;
+  size_t value_column = std::string::npos, rows = 0;
+  for (const auto& row : summaryRows(r)) {
+    do {
+      ASSERT_TRUE(std::getline(lines, line)) << "no line for " << row.first;
+    } while (line.rfind("  " + row.first, 0) != 0);
+    const size_t column = line.size() - row.second.size();
+    EXPECT_EQ(line.substr(column), row.second);
+    EXPECT_GT(column, 2 + row.first.size()) << "no space after " << row.first;
+    if (value_column == std::string::npos) value_column = column;
+    EXPECT_EQ(column, value_column) << line;
+    ++rows;
+  }
+  EXPECT_GE(rows, 18u);
+}
+
 }  // namespace
 }  // namespace velmora::sim
