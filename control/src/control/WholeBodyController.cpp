@@ -516,14 +516,6 @@ bool WholeBodyController::solveProgram(vector_t& solution) {
   reduced_program_.build(constraints, weighedTask, contactFlag_, kHessianRegularisation,
                          settings.infinite_bound, qp_);
 
-  // A non-finite problem (e.g. from a diverged policy) is a failed solve, not a solver input.
-  // Bounds may be infinite ("no bound") but not NaN.
-  const bool finite = qp_.H.allFinite() && qp_.g.allFinite() && qp_.A.allFinite() &&
-                      qp_.b.allFinite() && qp_.C.allFinite() && !qp_.l.array().isNaN().any() &&
-                      !qp_.u.array().isNaN().any();
-  if (!finite) {
-    return false;
-  }
   // One solver per contact count: a gait switches between a few shapes every cycle.
   const std::array<Eigen::Index, 3> shape{qp_.numVariables(), qp_.numEqualities(),
                                           qp_.numInequalities()};
@@ -532,6 +524,8 @@ bool WholeBodyController::solveProgram(vector_t& solution) {
     sized.solver.emplace(shape[0], shape[1], shape[2], settings);
     sized.shape = shape;
   }
+  // A non-finite programme (e.g. from a diverged policy) is refused by the solver
+  // (kInvalidInput): a failed solve like any other.
   if (sized.solver->solve(qp_, qp_solution_) != dense_qp::DenseQpStatus::kSolved) {
     return false;
   }
