@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -61,6 +62,14 @@ inline std::string writeParams(const ParamValues& values, const std::string& tag
 }
 
 /// A trajectory holding `value` (any dimension) for a long time around `now_s`.
+/// n entries drawn uniformly from [-scale, scale].
+inline vector_t randomVector(std::mt19937& rng, int n, double scale) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  vector_t v(n);
+  for (int k = 0; k < n; ++k) v(k) = scale * unit(rng);
+  return v;
+}
+
 inline std::shared_ptr<CubicSplineTrajectory> constantTraj(const vector_t& value, double now_s) {
   return std::make_shared<CubicSplineTrajectory>(
       CubicSplineTrajectory::constant(value, now_s - 100.0, now_s + 100.0));

@@ -143,12 +143,7 @@ TEST(ReducedWholeBodyProgram, HasTheFullProgrammesMinimiserOnRandomProgrammes) {
 
 TEST(ReducedWholeBodyProgram, ControllerCyclesMatchTheFullProgrammeSolvedDirectly) {
   std::mt19937 rng(5);
-  std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  const auto random = [&](int n, double scale) {
-    vector_t v(n);
-    for (int k = 0; k < n; ++k) v(k) = scale * unit(rng);
-    return v;
-  };
+  const auto random = [&](int n, double scale) { return randomVector(rng, n, scale); };
   Rig rig;
   for (const size_t mode : {15, 9, 6, 14, 3, 0}) {
     SCOPED_TRACE("mode " + std::to_string(mode));

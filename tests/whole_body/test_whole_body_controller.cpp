@@ -93,12 +93,7 @@ void expectHardConstraints(const Rig& rig, const contact_flag_t& flags,
 
 TEST(WholeBodyController, EverySolvedCycleObeysTheHardConstraints) {
   std::mt19937 rng(7);
-  std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  const auto random = [&](int n, double scale) {
-    vector_t v(n);
-    for (int k = 0; k < n; ++k) v(k) = scale * unit(rng);
-    return v;
-  };
+  const auto random = [&](int n, double scale) { return randomVector(rng, n, scale); };
   for (const double mu : {0.5, 0.01}) {
     ParamValues values;
     values.friction = mu;
