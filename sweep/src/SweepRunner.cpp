@@ -1,8 +1,10 @@
 #include "sweep/SweepRunner.h"
 
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 #include <stdexcept>
+#include <vector>
 
 #include "core/misc/InfoNode.h"
 #include "sweep/ParallelLauncher.h"
@@ -36,6 +38,21 @@ void writeFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path);
   out << text;
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+/// Whether the share of runs that passed reaches the sweep file's min_success_rate; says on
+/// `err` by how much it misses.
+bool meetsMinSuccessRate(const SweepSpec& spec, const std::vector<RunResult>& results,
+                         std::ostream& err) {
+  if (!spec.min_success_rate || results.empty()) return true;
+  const auto passed = std::count_if(results.begin(), results.end(),
+                                    [](const RunResult& r) { return r.outcome == Outcome::kOk; });
+  const double rate = static_cast<double>(passed) / static_cast<double>(results.size());
+  if (rate >= *spec.min_success_rate) return true;
+  err << "velmora_sweep: " << passed << " of " << results.size()
+      << " runs passed, fewer than min_success_rate " << *spec.min_success_rate << " asks ("
+      << spec.file << ":" << spec.min_success_rate_line << ")\n";
+  return false;
 }
 
 }  // namespace
@@ -126,7 +143,8 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
   }
   if (ran.exit_status < 0 || ran.exit_status >= 255)
     err << "velmora_sweep: parallel failed (exit status " << ran.exit_status << ")\n";
-  return errors > 0 ? kRunErrors : kAllRan;
+  if (errors > 0) return kRunErrors;
+  return meetsMinSuccessRate(spec, results, err) ? kAllRan : kBelowMinSuccess;
 }
 
 }  // namespace velmora::sweep

@@ -103,6 +103,13 @@ SweepSpec parseSweepSpec(const std::string& text, const std::string& file) {
           throw SweepFileError(file, p.line, "grid parameter '" + p.key + "' has no values");
         spec.grid.push_back(std::move(parameter));
       }
+    } else if (node.key == "min_success_rate") {
+      leaf(node);
+      const double rate = parseNumber(node.value, file, node);
+      if (rate < 0.0 || rate > 1.0)
+        throw SweepFileError(file, node.line, "'min_success_rate' must be between 0 and 1");
+      spec.min_success_rate = rate;
+      spec.min_success_rate_line = node.line;
     } else if (node.key == "random") {
       for (const InfoNode& p : node.children) {
         if (p.key == "draws") {
@@ -116,9 +123,10 @@ SweepSpec parseSweepSpec(const std::string& text, const std::string& file) {
         }
       }
     } else {
-      throw SweepFileError(file, node.line,
-                           "unknown key '" + node.key +
-                               "' (scenario, lockstep, duration_s, seed, family, grid, random)");
+      throw SweepFileError(
+          file, node.line,
+          "unknown key '" + node.key +
+              "' (scenario, lockstep, duration_s, seed, family, grid, random, min_success_rate)");
     }
   }
   if (spec.scenario.empty())

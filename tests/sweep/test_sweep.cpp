@@ -187,6 +187,16 @@ TEST_F(SweepProgram, OutcomesAndFiguresReachTheTableAndTheFamilySummary) {
   EXPECT_EQ(run("grid { command.vx \"0.5 1.5\" }\n"), 0);  // falls are results
 }
 
+TEST_F(SweepProgram, MinSuccessRateTurnsTooManyFailuresIntoExitCodeFour) {
+  // 0.5 passes, 1.5 falls (fake_sim.sh): one run in two passes.
+  EXPECT_EQ(run("min_success_rate 0.5\ngrid { command.vx \"0.5 1.5\" }\n"), 0);
+  EXPECT_EQ(run("min_success_rate 0.51\ngrid { command.vx \"0.5 1.5\" }\n"), 4);
+  EXPECT_EQ(run("min_success_rate 1\ngrid { command.vx \"0.5 0.5\" }\n"), 0);
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "sweep.csv"));  // the results are written either way
+  // A run that could not run is the worse news.
+  EXPECT_EQ(run("min_success_rate 1\ngrid { command.vx \"0.5 9\" }\n"), 1);
+}
+
 TEST_F(SweepProgram, MissingOrWrongParallelIsAnInputError) {
   EXPECT_EQ(run("grid { command.vx 0.5 }\n", "--parallel " + (dir_ / "none").string()), 2);
   EXPECT_EQ(run("grid { command.vx 0.5 }\n", "--parallel /bin/true"), 2);

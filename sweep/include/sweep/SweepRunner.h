@@ -25,10 +25,17 @@ struct SweepOptions {
 };
 
 /// Exit codes of a sweep.
-enum SweepExit { kAllRan = 0, kRunErrors = 1, kBadInput = 2, kInterrupted = 130 };
+enum SweepExit {
+  kAllRan = 0,
+  kRunErrors = 1,
+  kBadInput = 2,
+  kBelowMinSuccess = 4,
+  kInterrupted = 130
+};
 
 /// Runs the sweep; prints the summary on `out`, problems on `err`. Returns kAllRan when every
-/// run ran (whatever its outcome), kRunErrors when some could not, kBadInput for a bad sweep
+/// run ran (whatever its outcome), kRunErrors when some could not, kBelowMinSuccess when all ran
+/// but fewer passed than the sweep file's min_success_rate asks, kBadInput for a bad sweep
 /// file, base scenario or missing program (parallel, the simulator), kInterrupted after Ctrl-C.
 int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err);
 

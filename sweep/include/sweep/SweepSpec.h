@@ -41,12 +41,17 @@ struct SweepSpec {
   int draws = 1;                    ///< Runs per grid point.
   std::vector<SweepParameter> grid;
   std::vector<SweepParameter> random;
+  /// The sweep fails when fewer than this share of its runs pass (outcome ok) [0, 1]; unset:
+  /// any outcome is a result.
+  std::optional<double> min_success_rate;
+  int min_success_rate_line = 0;
 };
 
 /// Parses sweep-file text. `file` names it in errors.
 /// @throws SweepFileError (file, line, key) on unknown or repeated keys, a missing `scenario`,
 ///         an empty grid or value list, a bad distribution, draws < 1, a family path that is not
-///         a parameter, a parameter both on the grid and random, or an INFO syntax error.
+///         a parameter, a parameter both on the grid and random, a min_success_rate outside
+///         [0, 1], or an INFO syntax error.
 SweepSpec parseSweepSpec(const std::string& text, const std::string& file);
 
 /// Reads and parses the sweep file `path`.
