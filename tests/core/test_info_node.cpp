@@ -44,9 +44,12 @@ void collectLines(const InfoNode& node, std::vector<int>& lines) {
 }
 
 struct Document {
+  const char* name;  ///< the syntax the text exercises
   std::string text;
   std::vector<int> key_lines;
 };
+
+void PrintTo(const Document& document, std::ostream* out) { *out << document.name; }
 
 class InfoDocument : public testing::TestWithParam<Document> {};
 
@@ -65,19 +68,27 @@ TEST_P(InfoDocument, ReadsAsBoostDoesWithLinesAndWritesBackTheSameTree) {
 INSTANTIATE_TEST_SUITE_P(
     Syntax, InfoDocument,
     testing::Values(
-        Document{"a 1\nb \"x y\" ; comment\n; whole line\nc\n{\n  d 2\n}\n", {1, 2, 4, 6}},
-        Document{"command { vx 0.5  vy 0 }\nw { n { d -2.5 } }\nx 1 {\n y 2\n}\n",
+        Document{"comments_and_block_on_next_line",
+                 "a 1\nb \"x y\" ; comment\n; whole line\nc\n{\n  d 2\n}\n",
+                 {1, 2, 4, 6}},
+        Document{"inline_and_nested_blocks",
+                 "command { vx 0.5  vy 0 }\nw { n { d -2.5 } }\nx 1 {\n y 2\n}\n",
                  {1, 1, 1, 2, 2, 2, 3, 4}},
-        Document{"\"quoted key\" \"tab\\there \\\"q\\\" back\\\\slash {;}\"\nflag\nnext 3\n",
+        Document{"quoted_key_and_key_without_value",
+                 "\"quoted key\" \"tab\\there \\\"q\\\" back\\\\slash {;}\"\nflag\nnext 3\n",
                  {1, 2, 3}},
-        Document{"esc \"\\a\\b\\f\\n\\r\\t\\v\\0x\\'\"\n", {1}},
-        Document{"s \"ab\" \\\n  \"cd\" \\\n\"ef\"\nt 1\n", {1, 4}},
-        Document{"dup 1\ndup 2\nempty \"\" { k v }\n", {1, 2, 3, 3}}));
+        Document{"escape_sequences", "esc \"\\a\\b\\f\\n\\r\\t\\v\\0x\\'\"\n", {1}},
+        Document{"continued_string", "s \"ab\" \\\n  \"cd\" \\\n\"ef\"\nt 1\n", {1, 4}},
+        Document{
+            "duplicate_keys_and_empty_value", "dup 1\ndup 2\nempty \"\" { k v }\n", {1, 2, 3, 3}}));
 
 struct BadDocument {
+  const char* name;  ///< the syntax error in the text
   std::string text;
   int line;
 };
+
+void PrintTo(const BadDocument& document, std::ostream* out) { *out << document.name; }
 
 class BadInfoDocument : public testing::TestWithParam<BadDocument> {};
 
@@ -95,9 +106,12 @@ TEST_P(BadInfoDocument, IsRejectedAsBoostDoesNamingFileAndLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, BadInfoDocument,
-    testing::Values(BadDocument{"a 1\nb \"open\nc 2\n", 2}, BadDocument{"a 1\n}\n", 2},
-                    BadDocument{"a 1\nb\n{\n c 2\n", 2}, BadDocument{"{ b 1 }\n", 1},
-                    BadDocument{"s \"ab\" \\ x\n", 1}, BadDocument{"s \"ab\" \\\n t\n", 2}));
+    testing::Values(BadDocument{"unterminated_string", "a 1\nb \"open\nc 2\n", 2},
+                    BadDocument{"unmatched_closing_brace", "a 1\n}\n", 2},
+                    BadDocument{"unclosed_block", "a 1\nb\n{\n c 2\n", 2},
+                    BadDocument{"block_without_key", "{ b 1 }\n", 1},
+                    BadDocument{"text_after_continuation", "s \"ab\" \\ x\n", 1},
+                    BadDocument{"continuation_without_string", "s \"ab\" \\\n t\n", 2}));
 
 TEST(InfoFile, MissingFileIsNamedWithoutALine) {
   try {

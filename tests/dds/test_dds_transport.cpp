@@ -41,6 +41,8 @@ struct PeerRun {
   uint32_t count;
 };
 
+void PrintTo(const PeerRun& run, std::ostream* out) { *out << run.qos_name; }
+
 class TwoProcesses : public ::testing::TestWithParam<PeerRun> {};
 
 // 500 Hz of 30-joint commands from a peer process: reliable delivers each once, in order and bit

@@ -86,6 +86,8 @@ struct ProblemClass {
   double ipm_tolerance = DenseQpSettings{}.eps_abs;
 };
 
+void PrintTo(const ProblemClass& problem_class, std::ostream* out) { *out << problem_class.name; }
+
 class DenseQpKnownOptimum : public ::testing::TestWithParam<ProblemClass> {};
 
 TEST_P(DenseQpKnownOptimum, RecoversSolutionMultipliersAndActiveSet) {

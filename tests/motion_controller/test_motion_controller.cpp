@@ -93,6 +93,21 @@ bool isLive(const ActuatorCmds& message) { return !message.kp.empty() && message
 /// Ways for the host to make the publication loop's inputs stale, and the cause it must name.
 enum class Fault { StateStops, WholeBodyThrows, StateNotFinite };
 
+void PrintTo(Fault fault, std::ostream* out) {
+  switch (fault) {
+    case Fault::StateStops:
+      *out << "state_stops";
+      return;
+    case Fault::WholeBodyThrows:
+      *out << "whole_body_throws";
+      return;
+    case Fault::StateNotFinite:
+      *out << "state_not_finite";
+      return;
+  }
+  *out << "fault_" << static_cast<int>(fault);
+}
+
 class MotionWatchdogTest : public MotionTest, public ::testing::WithParamInterface<Fault> {
  protected:
   /// Waits until a message that is safe (`safe`) or live (otherwise) arrives; returns it.

@@ -46,6 +46,8 @@ struct BadJointState {
   const char* named;  ///< the error names this field or joint
 };
 
+void PrintTo(const BadJointState& state, std::ostream* out) { *out << state.what; }
+
 class JointStateErrors : public ::testing::TestWithParam<BadJointState> {};
 
 TEST_P(JointStateErrors, NameTheTopicAndTheField) {

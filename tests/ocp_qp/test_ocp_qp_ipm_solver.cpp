@@ -67,6 +67,8 @@ struct ShapeCase {
   std::function<void(OcpQpIpmSolverSettings&)> options;
 };
 
+void PrintTo(const ShapeCase& shape_case, std::ostream* out) { *out << shape_case.name; }
+
 class OcpQpIpmSolverShapes : public ::testing::TestWithParam<ShapeCase> {};
 
 TEST_P(OcpQpIpmSolverShapes, SolutionsSatisfyKktOnOwnOrSharedStorage) {

@@ -150,6 +150,8 @@ struct RobotCase {
   std::vector<std::pair<std::string, std::string>> aliases;
 };
 
+void PrintTo(const RobotCase& robot, std::ostream* out) { *out << robot.name; }
+
 class VersusMujoco : public ::testing::TestWithParam<RobotCase> {
  protected:
   static constexpr scalar_t kTolerance = 1e-8;

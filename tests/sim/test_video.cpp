@@ -22,6 +22,24 @@
 
 namespace velmora {
 namespace sim {
+
+/// Prints `view` as --camera names it; outside the unnamed namespace, where gtest's
+/// argument-dependent lookup for CameraView looks.
+void PrintTo(CameraView view, std::ostream* out) {
+  switch (view) {
+    case CameraView::kFollow:
+      *out << "follow";
+      return;
+    case CameraView::kSide:
+      *out << "side";
+      return;
+    case CameraView::kTop:
+      *out << "top";
+      return;
+  }
+  *out << "view_" << static_cast<int>(view);
+}
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -90,10 +90,13 @@ TEST(SweepPlan, RunScenarioHasTheValuesAndThePushInTimeOrder) {
 }
 
 struct BadSweep {
+  std::string name;  ///< the mistake in the sweep file
   std::string text;
   int line;
   std::string names;
 };
+
+void PrintTo(const BadSweep& sweep, std::ostream* out) { *out << sweep.name; }
 
 class BadSweepFile : public testing::TestWithParam<BadSweep> {};
 
@@ -110,20 +113,26 @@ TEST_P(BadSweepFile, IsRejectedNamingFileLineAndKey) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadSweepFile,
     testing::Values(
-        BadSweep{"scenario walk\nspeed 3\n", 2, "speed"},
-        BadSweep{"scenario walk\ngrid\n{\n}\n", 2, "grid"},
-        BadSweep{"scenario walk\ngrid { gait \"\" }\n", 2, "gait"},
-        BadSweep{"scenario walk\nrandom {\n friction { uniform \"1\" } }", 3, "friction"},
-        BadSweep{"scenario walk\nrandom {\n friction { uniform \"1 0.5\" } }", 3, "friction"},
-        BadSweep{"scenario walk\nrandom {\n friction { gauss \"1 2\" } }", 3, "gauss"},
-        BadSweep{"scenario walk\nrandom {\n draws 0 }", 3, "draws"},
-        BadSweep{"scenario walk\nfamily gait\ngrid { friction 1 }", 2, "gait"},
-        BadSweep{"scenario walk\ngrid {\n comand.vx 5 }", 3, "comand.vx"},
-        BadSweep{"scenario walk\ngrid {\n push.force_n \"50 strong\" }", 3, "strong"},
-        BadSweep{"scenario walk\ngrid {\n push.angle 5 }", 3, "push.angle"},
-        BadSweep{"scenario walk\ngrid {\n command 1 }", 3, "command"},
-        BadSweep{"scenario walk\ngrid {\n push.force_n 9\n push.at_s 30 }", 4, "at_s"},
-        BadSweep{"scenario walk\ngrid {\n vx 1 ", 2, "grid"}));
+        BadSweep{"speed_unknown_key", "scenario walk\nspeed 3\n", 2, "speed"},
+        BadSweep{"grid_empty", "scenario walk\ngrid\n{\n}\n", 2, "grid"},
+        BadSweep{"grid_gait_without_values", "scenario walk\ngrid { gait \"\" }\n", 2, "gait"},
+        BadSweep{"uniform_one_bound", "scenario walk\nrandom {\n friction { uniform \"1\" } }", 3,
+                 "friction"},
+        BadSweep{"uniform_low_above_high",
+                 "scenario walk\nrandom {\n friction { uniform \"1 0.5\" } }", 3, "friction"},
+        BadSweep{"gauss_unknown_distribution",
+                 "scenario walk\nrandom {\n friction { gauss \"1 2\" } }", 3, "gauss"},
+        BadSweep{"draws_zero", "scenario walk\nrandom {\n draws 0 }", 3, "draws"},
+        BadSweep{"family_not_a_parameter", "scenario walk\nfamily gait\ngrid { friction 1 }", 2,
+                 "gait"},
+        BadSweep{"comand_vx_misspelt", "scenario walk\ngrid {\n comand.vx 5 }", 3, "comand.vx"},
+        BadSweep{"force_n_not_a_number", "scenario walk\ngrid {\n push.force_n \"50 strong\" }", 3,
+                 "strong"},
+        BadSweep{"push_angle_unknown", "scenario walk\ngrid {\n push.angle 5 }", 3, "push.angle"},
+        BadSweep{"command_is_a_block", "scenario walk\ngrid {\n command 1 }", 3, "command"},
+        BadSweep{"push_at_s_after_the_end",
+                 "scenario walk\ngrid {\n push.force_n 9\n push.at_s 30 }", 4, "at_s"},
+        BadSweep{"grid_unclosed_brace", "scenario walk\ngrid {\n vx 1 ", 2, "grid"}));
 
 class SweepProgram : public testing::Test {
  protected:
