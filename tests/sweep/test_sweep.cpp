@@ -132,7 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadSweep{"command_is_a_block", "scenario walk\ngrid {\n command 1 }", 3, "command"},
         BadSweep{"push_at_s_after_the_end",
                  "scenario walk\ngrid {\n push.force_n 9\n push.at_s 30 }", 4, "at_s"},
-        BadSweep{"grid_unclosed_brace", "scenario walk\ngrid {\n vx 1 ", 2, "grid"}));
+        BadSweep{"grid_unclosed_brace", "scenario walk\ngrid {\n vx 1 ", 2, "grid"},
+        BadSweep{"min_success_rate_above_one", "scenario walk\n\nmin_success_rate 1.5\n", 3,
+                 "min_success_rate"},
+        BadSweep{"min_success_rate_not_a_number", "scenario walk\nmin_success_rate most\n", 2,
+                 "most"}));
 
 class SweepProgram : public testing::Test {
  protected:
