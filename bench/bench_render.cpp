@@ -21,7 +21,7 @@ void BM_RenderFrame(::benchmark::State& state) {
   const ModelInfo info = loadModelInfo(test::kestrelFile("description.info"), pinocchio);
   const MujocoPlant plant(urdf, info);
   PlantSnapshot snapshot;
-  snapshot.copyFrom(plant, VelocityCommand{0.5, 0.0, 0.0}, "trot");
+  snapshot.copyFrom(plant, planner::VelocityCommand{0.5, 0.0, 0.0}, "trot");
   const OffscreenGlContext gl;
   gl.makeCurrent();
   FrameRenderer renderer(plant.model(), FrameSettings{});

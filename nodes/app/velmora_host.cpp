@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     config.robot_description = line.robot_description;
     config.params = line.params;
     config.gait = line.gait;
-    velmora::sim::gaitNamed(config.gait);
+    velmora::planner::gaitNamed(config.gait);
   } catch (const std::exception& error) {
     std::cerr << error.what()
               << "\nusage: velmora_host [--robot-urdf FILE] [--robot-description FILE] "

@@ -32,8 +32,8 @@ HostNode::HostNode(std::shared_ptr<rclcpp::Node> node, const HostNodeConfig& con
     : node_(std::move(node)),
       model_(loadModel(config)),
       info_(std::make_shared<ModelInfo>(loadModelInfo(config.robot_description, *model_))),
-      gait_(sim::gaitNamed(config.gait)),
-      planner_(*info_, *model_, sim::PlannerSettings{}) {
+      gait_(planner::gaitNamed(config.gait)),
+      planner_(*info_, *model_, planner::PlannerSettings{}) {
   planner_.setCommand(gait_, command_);
   controller_ = std::make_unique<MotionController>(node_, info_, model_, config.params, "");
   const rclcpp::QoS sensor_qos(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data);
@@ -104,18 +104,18 @@ void HostNode::onCommand(const geometry_msgs::msg::Twist& message) {
   }
   const double now = node_->now().seconds();
   std::lock_guard<std::mutex> lock(mutex_);
-  command_ = sim::VelocityCommand{values[0], values[1], values[2]};
+  command_ = planner::VelocityCommand{values[0], values[1], values[2]};
   command_time_s_ = now;
 }
 
 void HostNode::run(const std::atomic<bool>& stop) {
-  sim::VelocityCommand planned;
+  planner::VelocityCommand planned;
   bool lost_reported = false;
   auto next = Clock::now();
   for (long tick = 0; !stop.load() && rclcpp::ok(); ++tick) {
     next += kTick;
     std::shared_ptr<const vector_t> qpos, qvel;
-    sim::VelocityCommand wanted;
+    planner::VelocityCommand wanted;
     const double now = node_->now().seconds();
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -141,7 +141,7 @@ void HostNode::run(const std::atomic<bool>& stop) {
         planned = wanted;
         planner_.setCommand(gait_, planned);
       }
-      const sim::PlannerOutput plan = planner_.plan(now, *qpos, *qvel);
+      const planner::PlannerOutput plan = planner_.plan(now, *qpos, *qvel);
       controller_->update_mode_schedule(plan.mode_schedule);
       controller_->update_trajectory_reference(plan.trajectories);
     }

@@ -33,7 +33,7 @@ constexpr auto kStopGrace = std::chrono::milliseconds(500);
 
 /// The run's sample at time `t` [s] from the odometry `base_qpos`, `base_qvel` (flat floor).
 sim::RunSample sampleOf(double t, const vector_t& base_qpos, const vector_t& base_qvel,
-                        const sim::VelocityCommand& command) {
+                        const planner::VelocityCommand& command) {
   const Eigen::Quaterniond quat(base_qpos(6), base_qpos(3), base_qpos(4), base_qpos(5));
   const matrix3_t R = quat.toRotationMatrix();
   sim::RunSample s;
@@ -77,7 +77,7 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
       "cmd_vel", rclcpp::QoS(rclcpp::KeepLast(1)));
   const Spinner spinner(node);
 
-  sim::ScenarioTimeline timeline(sim::VelocityCommand{options.vx, options.vy, options.yaw_rate},
+  sim::ScenarioTimeline timeline(planner::VelocityCommand{options.vx, options.vy, options.yaw_rate},
                                  options.gait.empty() ? "trot" : options.gait,
                                  options.command_cycle, options.timeline);
   ChildProcess plant(
@@ -116,7 +116,7 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
     std::this_thread::sleep_until(start + tick * kTick);
     checkRunning();
     t = std::chrono::duration<double>(Clock::now() - start).count();
-    const sim::VelocityCommand command = timeline.commandAt(t);
+    const planner::VelocityCommand command = timeline.commandAt(t);
     geometry_msgs::msg::Twist twist;
     twist.linear.x = command.vx;
     twist.linear.y = command.vy;

@@ -9,7 +9,7 @@
 #include "pinocchio/Orientation.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 namespace {
 
 constexpr scalar_t kInfinity = std::numeric_limits<scalar_t>::infinity();
@@ -757,5 +757,5 @@ void GaitPlanner::planJointPositions(const std::vector<scalar_t>& times,
       vector_t((joints[knots - 1] - joints[knots - 2]) / last_dt)));
 }
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

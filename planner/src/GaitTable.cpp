@@ -13,7 +13,7 @@
 #include "core/misc/Numerics.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 namespace {
 
 /// Throws the errors of one gait table as "gait table SOURCE:LINE: what".
@@ -171,5 +171,5 @@ const std::vector<std::string>& gaitNames() { return gaitTable().names(); }
 
 Gait gaitNamed(const std::string& name) { return gaitTable().gait(name); }
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

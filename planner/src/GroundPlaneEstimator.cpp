@@ -5,7 +5,7 @@
 #include <string>
 
 namespace velmora {
-namespace sim {
+namespace planner {
 
 std::optional<GroundPlane> GroundPlane::fit(const std::vector<vector3_t>& points,
                                             scalar_t min_spread_m) {
@@ -104,5 +104,5 @@ void GroundPlaneEstimator::refit() {
   plane_.slope_y += a * (fitted->slope_y - plane_.slope_y);
 }
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

@@ -9,7 +9,7 @@
 #include "rigid_body/algorithms/ForwardKinematics.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 namespace {
 
 /// Halvings of a Newton step before a leg gives up improving in one iteration.
@@ -227,5 +227,5 @@ vector_t LegInverseKinematics::solve(const vector3_t& base_pos, const vector3_t&
   return joints;
 }
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

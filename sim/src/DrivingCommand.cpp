@@ -24,15 +24,15 @@ double stepped(double value, double step, double limit) {
 
 }  // namespace
 
-DrivingCommand::DrivingCommand(const VelocityCommand& command, const std::string& gait) {
-  gaitNamed(gait);
+DrivingCommand::DrivingCommand(const planner::VelocityCommand& command, const std::string& gait) {
+  planner::gaitNamed(gait);
   state_.command = command;
   state_.gait = gait;
 }
 
 void DrivingCommand::press(DrivingKey key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  VelocityCommand& c = state_.command;
+  planner::VelocityCommand& c = state_.command;
   switch (key) {
     case DrivingKey::kUp:
       c.vx = stepped(c.vx, kSpeedStep, kMaxSpeed);
@@ -47,10 +47,10 @@ void DrivingCommand::press(DrivingKey key) {
       c.yaw_rate = stepped(c.yaw_rate, -kYawRateStep, kMaxYawRate);
       break;
     case DrivingKey::kSpace:
-      c = VelocityCommand{};
+      c = planner::VelocityCommand{};
       break;
     case DrivingKey::kG: {
-      const auto& names = gaitNames();
+      const auto& names = planner::gaitNames();
       const auto it = std::find(names.begin(), names.end(), state_.gait);
       state_.gait = names[(static_cast<size_t>(it - names.begin()) + 1) % names.size()];
       break;

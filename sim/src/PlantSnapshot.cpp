@@ -3,7 +3,7 @@
 namespace velmora {
 namespace sim {
 
-void PlantSnapshot::copyFrom(const MujocoPlant& plant, const VelocityCommand& commanded,
+void PlantSnapshot::copyFrom(const MujocoPlant& plant, const planner::VelocityCommand& commanded,
                              const std::string& gait_name) {
   const mjModel& model = plant.model();
   const mjData& data = plant.data();

@@ -14,7 +14,7 @@ constexpr double kViewPeriod = 1.0 / 60.0;
 }  // namespace
 
 RunVisuals::RunVisuals(const SimOptions& options, const MujocoPlant& plant, bool lockstep,
-                       const VelocityCommand& command, const std::string& gait)
+                       const planner::VelocityCommand& command, const std::string& gait)
     : video_path_(options.video_path) {
   if (!options.video_path.empty()) {
     FrameSettings settings;
@@ -45,7 +45,7 @@ RunVisuals::RunVisuals(const SimOptions& options, const MujocoPlant& plant, bool
 
 RunVisuals::~RunVisuals() = default;
 
-void RunVisuals::afterStep(const MujocoPlant& plant, const VelocityCommand& command,
+void RunVisuals::afterStep(const MujocoPlant& plant, const planner::VelocityCommand& command,
                            const std::string& gait) {
   const double t = plant.time();
   if (video_ && video_->due(t)) {

@@ -135,7 +135,7 @@ TerrainSpec readTerrain(const Reader& reader, const InfoNode& node) {
 std::string checkedGait(const Reader& reader, const InfoNode& node, const std::string& key) {
   const std::string& name = reader.text(node, key);
   try {
-    gaitNamed(name);
+    planner::gaitNamed(name);
   } catch (const std::invalid_argument& error) {
     reader.fail(node, key, error.what());
   }

@@ -84,7 +84,7 @@ builtin_interfaces::msg::Time toStamp(double t) {
 
 /// The run's command, gait and disturbances over time (a trot when options name no gait).
 ScenarioTimeline timelineOf(const SimOptions& options) {
-  return ScenarioTimeline(VelocityCommand{options.vx, options.vy, options.yaw_rate},
+  return ScenarioTimeline(planner::VelocityCommand{options.vx, options.vy, options.yaw_rate},
                           options.gait.empty() ? "trot" : options.gait, options.command_cycle,
                           options.timeline);
 }
@@ -108,8 +108,8 @@ class Recorder {
 
   /// Takes a sample at simulation time `t` when due; the planner's command and gait are read at
   /// `node_time` (its clock). Returns true once the robot fell.
-  bool observe(const MujocoPlant& plant, const GaitPlanner& planner, double t, double node_time,
-               double mpc_ms, double wbc_ms) {
+  bool observe(const MujocoPlant& plant, const planner::GaitPlanner& planner, double t,
+               double node_time, double mpc_ms, double wbc_ms) {
     if (!body_touched_ && plant.released()) {
       const std::string body = plant.nonFootContactBody();
       if (!body.empty()) {
@@ -134,7 +134,7 @@ class Recorder {
         Eigen::AngleAxisd(s.base_rpy(2), vector3_t::UnitZ()).toRotationMatrix();
     s.base_vel = heading.transpose() * (R * v.head<3>());
     s.yaw_rate = (R * v.segment<3>(3))(2);
-    const VelocityCommand c = planner.commandAt(node_time);
+    const planner::VelocityCommand c = planner.commandAt(node_time);
     s.command = vector3_t(c.vx, c.vy, c.yaw_rate);
     for (size_t i = 0; i < 4; ++i) s.planned_stance[i] = planner.stanceAt(i, node_time);
     const std::vector<bool> contact = plant.footContacts();
@@ -277,11 +277,11 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
   }
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   plant.setFloorFriction(options.friction);
-  GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
+  planner::GaitPlanner planner(*robot.info, *robot.model, planner::PlannerSettings{});
   ScenarioTimeline timeline = timelineOf(options);
-  VelocityCommand command = timeline.commandAt(0.0);
+  planner::VelocityCommand command = timeline.commandAt(0.0);
   std::string gait_name = timeline.gaitAt(0.0);
-  planner.setCommand(gaitNamed(gait_name), command);
+  planner.setCommand(planner::gaitNamed(gait_name), command);
   const std::vector<std::string>& joint_names = robot.model->getModel().names;
   RunVisuals visuals(options, plant, true, command, gait_name);
   FaultInjector faults(options.faults, options.fault_seed);
@@ -332,15 +332,15 @@ RunResult runLockstep(const SimOptions& options, std::ostream& progress,
     const vector_t plant_qvel = plant.controllerQvel();
     if (step % planner_steps == 0) {
       const auto start = Clock::now();
-      const VelocityCommand wanted = timeline.commandAt(t);
+      const planner::VelocityCommand wanted = timeline.commandAt(t);
       const std::string& wanted_gait = timeline.gaitAt(t);
       if (wanted.vx != command.vx || wanted.vy != command.vy ||
           wanted.yaw_rate != command.yaw_rate || wanted_gait != gait_name) {
         command = wanted;
         gait_name = wanted_gait;
-        planner.setCommand(gaitNamed(gait_name), command);
+        planner.setCommand(planner::gaitNamed(gait_name), command);
       }
-      const PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
+      const planner::PlannerOutput plan = planner.plan(t, plant_qpos, plant_qvel);
       plan_time = t;
       planner_ms.endCycle(start);
       schedule = plan.mode_schedule;
@@ -439,13 +439,13 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   auto node = std::make_shared<rclcpp::Node>("velmora_sim");
   MujocoPlant plant(options.robot_urdf, *robot.info, kPlantTimestep, options.terrain);
   plant.setFloorFriction(options.friction);
-  GaitPlanner planner(*robot.info, *robot.model, PlannerSettings{});
+  planner::GaitPlanner planner(*robot.info, *robot.model, planner::PlannerSettings{});
   // The host thread reads the command and gait (const queries); this thread applies the plant
   // events.
   ScenarioTimeline timeline = timelineOf(options);
-  VelocityCommand command = timeline.commandAt(0.0);
+  planner::VelocityCommand command = timeline.commandAt(0.0);
   std::string gait_name = timeline.gaitAt(0.0);
-  planner.setCommand(gaitNamed(gait_name), command);
+  planner.setCommand(planner::gaitNamed(gait_name), command);
   // The video and the viewer; the viewer's keys replace the scenario's command.
   RunVisuals visuals(options, plant, false, command, gait_name);
 
@@ -510,7 +510,7 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
       {
         std::lock_guard<std::mutex> lock(planner_mutex);
         const double now = node->now().seconds();
-        VelocityCommand wanted = timeline.commandAt(now - host_start);
+        planner::VelocityCommand wanted = timeline.commandAt(now - host_start);
         std::string wanted_gait = timeline.gaitAt(now - host_start);
         if (const auto driven = visuals.driven()) {
           wanted = driven->command;
@@ -520,10 +520,10 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
             wanted.yaw_rate != command.yaw_rate || wanted_gait != gait_name) {
           command = wanted;
           gait_name = wanted_gait;
-          planner.setCommand(gaitNamed(gait_name), command);
+          planner.setCommand(planner::gaitNamed(gait_name), command);
         }
         const auto plan_start = Clock::now();
-        const PlannerOutput plan = planner.plan(now, q, v);
+        const planner::PlannerOutput plan = planner.plan(now, q, v);
         planner_ms.endCycle(plan_start);
         std::shared_ptr<ModeSchedule> schedule = plan.mode_schedule;
         std::shared_ptr<const TrajectoriesBuffer> references = plan.trajectories;
@@ -548,8 +548,8 @@ RunResult runRealtime(const SimOptions& options, std::ostream& progress,
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto start = Clock::now();
   // The host's command and gait (guarded by planner_mutex), as the pictures show them.
-  const VelocityCommand& host_command = command;
-  VelocityCommand shown_command;
+  const planner::VelocityCommand& host_command = command;
+  planner::VelocityCommand shown_command;
   std::string shown_gait;
   for (long step = 0; step <= total_steps && !fell && !visuals.endRequested(); ++step) {
     const double t = static_cast<double>(step) * kPlantTimestep;

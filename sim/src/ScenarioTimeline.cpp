@@ -8,17 +8,17 @@
 namespace velmora {
 namespace sim {
 
-ScenarioTimeline::ScenarioTimeline(const VelocityCommand& command, std::string gait,
+ScenarioTimeline::ScenarioTimeline(const planner::VelocityCommand& command, std::string gait,
                                    std::string command_cycle, std::vector<ScenarioEvent> events)
     : command_(command),
       gait_(std::move(gait)),
       command_cycle_(std::move(command_cycle)),
       events_(std::move(events)) {}
 
-VelocityCommand ScenarioTimeline::commandAt(double t) const {
+planner::VelocityCommand ScenarioTimeline::commandAt(double t) const {
   if (command_cycle_ == "soak") {
     const std::array<double, 3> c = soakCommandAt(t);
-    return VelocityCommand{c[0], c[1], c[2]};
+    return planner::VelocityCommand{c[0], c[1], c[2]};
   }
   // The ramp in effect: from `from` at `start` to `to` over `ramp` seconds.
   double start = 0.0, ramp = 0.0;
@@ -38,7 +38,7 @@ VelocityCommand ScenarioTimeline::commandAt(double t) const {
     ramp = event.ramp_s;
   }
   const std::array<double, 3> c = value(t);
-  return VelocityCommand{c[0], c[1], c[2]};
+  return planner::VelocityCommand{c[0], c[1], c[2]};
 }
 
 const std::string& ScenarioTimeline::gaitAt(double t) const {

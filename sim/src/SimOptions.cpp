@@ -212,7 +212,7 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
       parseVideoSize(value, options.video_width, options.video_height);
     } else if (flag == "--gait") {
       try {
-        gaitNamed(value);
+        planner::gaitNamed(value);
       } catch (const std::invalid_argument& error) {
         throw UsageError(std::string("velmora_sim: --gait: ") + error.what());
       }

@@ -18,12 +18,12 @@ namespace {
 using GaitPlannerTest = test::BundledRobotTest;
 
 TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
-  GaitPlanner planner(info_, model_, PlannerSettings{});
-  planner.setCommand(Gait::trot(), VelocityCommand{0.3, 0.0, 0.0});
+  planner::GaitPlanner planner(info_, model_, planner::PlannerSettings{});
+  planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.3, 0.0, 0.0});
   for (double t = 1.0; t < 3.0; t += 0.037) {
     const ModeSchedule schedule = *planner.plan(t, qpos_, qvel_).mode_schedule;
     ASSERT_TRUE(schedule.isValidModeSequence()) << t;
-    EXPECT_GE(schedule.duration(), PlannerSettings{}.horizon_s);
+    EXPECT_GE(schedule.duration(), planner::PlannerSettings{}.horizon_s);
     for (double phase = 0.0; phase < 1.0; phase += 0.013) {
       const size_t mode = schedule.getModeFromPhase(phase);
       const double s = t + phase * schedule.duration();
@@ -39,15 +39,15 @@ TEST_F(GaitPlannerTest, TrotScheduleMatchesTheGaitTimingOverTheHorizon) {
 }
 
 TEST_F(GaitPlannerTest, BaseAndYawFollowTheCommandIntegratedInClosedForm) {
-  PlannerSettings settings;
+  planner::PlannerSettings settings;
   settings.pose_tracking_rate = 0.0;     // the plan is the command integrated from the measurement
   settings.velocity_carry_time_s = 0.0;  // (the robot at rest is off the command)
   settings.horizon_s = 1.0;
-  GaitPlanner planner(info_, model_, settings);
-  const VelocityCommand cmd{0.4, -0.1, 0.8};
-  planner.setCommand(Gait::trot(), cmd);
+  planner::GaitPlanner planner(info_, model_, settings);
+  const planner::VelocityCommand cmd{0.4, -0.1, 0.8};
+  planner.setCommand(planner::Gait::trot(), cmd);
   planner.plan(0.0, qpos_, qvel_);  // the gait starts at 0.5 s, the command is full from 1.5 s
-  const PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
+  const planner::PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
   const auto base = out.trajectories->get_base_pos_traj();
   for (double s = 2.0; s <= 2.9; s += 0.1) {
     // Constant body velocity and yaw rate from yaw 0 at s = 2.
@@ -62,9 +62,9 @@ TEST_F(GaitPlannerTest, BaseAndYawFollowTheCommandIntegratedInClosedForm) {
 }
 
 TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
-  PlannerSettings settings;
-  GaitPlanner planner(info_, model_, settings);
-  planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.0});
+  planner::PlannerSettings settings;
+  planner::GaitPlanner planner(info_, model_, settings);
+  planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.5, 0.0, 0.0});
   planner.plan(0.0, qpos_, qvel_);
   planner.plan(3.0, qpos_, qvel_);  // the robot stays at the origin
   // FL swings in [3.25, 3.5): apex half-way, then the foothold leads the hip by half the stance
@@ -84,12 +84,12 @@ TEST_F(GaitPlannerTest, SwingArcsRiseToTheApexAndLandOnRaibertFootholds) {
 // The planned joints put the feet on their references on the planned base pose, by the robot
 // model's own forward kinematics; without plan_joint_positions there is no joint trajectory.
 TEST_F(GaitPlannerTest, PlannedJointPositionsPlaceTheFeetOnTheirReferences) {
-  PlannerSettings settings;
+  planner::PlannerSettings settings;
   settings.plan_joint_positions = true;
-  GaitPlanner planner(info_, model_, settings);
-  planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.1, 0.4});
+  planner::GaitPlanner planner(info_, model_, settings);
+  planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.5, 0.1, 0.4});
   planner.plan(0.0, qpos_, qvel_);
-  const PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
+  const planner::PlannerOutput out = planner.plan(2.0, qpos_, qvel_);
   const auto joints = out.trajectories->get_joint_pos_traj();
   ASSERT_NE(joints, nullptr);
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
@@ -108,17 +108,17 @@ TEST_F(GaitPlannerTest, PlannedJointPositionsPlaceTheFeetOnTheirReferences) {
     }
   }
   settings.plan_joint_positions = false;
-  GaitPlanner without(info_, model_, settings);
+  planner::GaitPlanner without(info_, model_, settings);
   EXPECT_EQ(without.plan(0.0, qpos_, qvel_).trajectories->get_joint_pos_traj(), nullptr);
 }
 
 // Hips of the bundled robot in trunk axes [m]: (+-0.19, +-0.13).
 TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
-  const PlannerSettings s;
-  const GaitPlanner planner(info_, model_, s);
+  const planner::PlannerSettings s;
+  const planner::GaitPlanner planner(info_, model_, s);
   const double stance = 0.5;  // stance share of the trot
   const struct {
-    VelocityCommand cmd;
+    planner::VelocityCommand cmd;
     double period;
   } cases[] = {
       {{0.5, 0.0, 0.0}, 0.5},  // within the limits: the gait's own period
@@ -131,7 +131,7 @@ TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
       {{0.0, 0.0, 0.4}, 0.5},              // the hips move at 0.09 m/s: well inside
   };
   for (const auto& c : cases) {
-    EXPECT_NEAR(planner.stridePeriod(Gait::trot(), c.cmd), std::min(0.5, c.period), 1e-9)
+    EXPECT_NEAR(planner.stridePeriod(planner::Gait::trot(), c.cmd), std::min(0.5, c.period), 1e-9)
         << c.cmd.vx << " " << c.cmd.vy << " " << c.cmd.yaw_rate;
   }
 
@@ -139,14 +139,14 @@ TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
   // the swings under way land as planned, never with all four feet in the air, and the schedule
   // then alternates the diagonals every half period.
   for (double t = 2.0; t < 2.5; t += 0.043) {
-    GaitPlanner walker(info_, model_, s);
-    walker.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.0});
+    planner::GaitPlanner walker(info_, model_, s);
+    walker.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.5, 0.0, 0.0});
     walker.plan(0.0, qpos_, qvel_);
     walker.plan(t, qpos_, qvel_);
     const size_t mode_before = walker.modeAt(t);
-    walker.setCommand(Gait::trot(), VelocityCommand{2.0, 0.0, 0.0});
+    walker.setCommand(planner::Gait::trot(), planner::VelocityCommand{2.0, 0.0, 0.0});
     EXPECT_EQ(walker.modeAt(t), mode_before) << t;
-    const double half = 0.5 * walker.stridePeriod(Gait::trot(), {2.0, 0.0, 0.0});
+    const double half = 0.5 * walker.stridePeriod(planner::Gait::trot(), {2.0, 0.0, 0.0});
     const ModeSchedule schedule = *walker.plan(t + 0.01, qpos_, qvel_).mode_schedule;
     const auto& phases = schedule.eventPhases();
     for (size_t k = 4; k + 1 < phases.size(); ++k) {
@@ -160,16 +160,16 @@ TEST_F(GaitPlannerTest, PeriodShrinksToTheStrideLimitsAndKeepsThePhase) {
 // shift from the hip's footprint, or (shift limit lifted) the share of the leg's reach around the
 // hip joint on the planned base.
 TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
-  const LegInverseKinematics ik(info_, model_);
+  const planner::LegInverseKinematics ik(info_, model_);
   for (const bool reach_binds : {false, true}) {
-    PlannerSettings s;
+    planner::PlannerSettings s;
     if (reach_binds) {
       s.max_foothold_shift_m = 1.0;
       s.foothold_reach_fraction = 0.8;
     }
     for (const double angle : {0.0, 1.0, 2.5, 4.0}) {
-      GaitPlanner planner(info_, model_, s);
-      planner.setCommand(Gait::trot(), VelocityCommand{0.5, 0.0, 0.5});
+      planner::GaitPlanner planner(info_, model_, s);
+      planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.5, 0.0, 0.5});
       planner.plan(0.0, qpos_, qvel_);
       vector_t qvel = qvel_;
       qvel.head<2>() << 4.0 * std::cos(angle), 4.0 * std::sin(angle);
@@ -197,15 +197,15 @@ TEST_F(GaitPlannerTest, FootholdsStayWithinReachOfTheHip) {
 // world axes (the trunk yawed); within the deadband, or with the trunk tilted beyond the limit,
 // the plan ignores it.
 TEST_F(GaitPlannerTest, PlannedBaseCarriesAVelocityErrorBeyondTheDeadband) {
-  PlannerSettings s;
+  planner::PlannerSettings s;
   s.pose_tracking_rate = 0.0;  // no pull towards the commanded pose
   const double yaw = 0.7;
   for (const auto& [speed, roll] : {std::pair{0.15, 0.0}, {0.9, 0.0}, {0.9, 0.1}}) {
     vector_t qpos = qpos_;
     const Eigen::Quaterniond q = toQuaternion(vector3_t(roll, 0.0, yaw));
     qpos.segment<4>(3) << q.x(), q.y(), q.z(), q.w();
-    GaitPlanner planner(info_, model_, s);
-    planner.setCommand(Gait::trot(), VelocityCommand{});
+    planner::GaitPlanner planner(info_, model_, s);
+    planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{});
     planner.plan(0.0, qpos, qvel_);
     vector_t qvel = qvel_;
     qvel.head<3>() << 0.6 * speed, -0.8 * speed, 0.0;  // base axes
@@ -228,13 +228,13 @@ TEST_F(GaitPlannerTest, PlannedBaseCarriesAVelocityErrorBeyondTheDeadband) {
 // The support sway against the inverted pendulum it solves, y'' = g / h (y - c), checked by
 // second differences, with c the lateral centre of the stance feet from the hips' +-0.13 m.
 TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoesNot) {
-  Gait pace = Gait::trot();
+  planner::Gait pace = planner::Gait::trot();
   pace.period_s = 0.6;
   pace.swing_fraction = 0.25;
   pace.swing_offset = {0.5, 0.0, 0.5, 0.0};  // right pair, then left pair
-  for (const Gait& gait : {pace, Gait::trot()}) {
-    GaitPlanner planner(info_, model_, PlannerSettings{});
-    planner.setCommand(gait, VelocityCommand{});
+  for (const planner::Gait& gait : {pace, planner::Gait::trot()}) {
+    planner::GaitPlanner planner(info_, model_, planner::PlannerSettings{});
+    planner.setCommand(gait, planner::VelocityCommand{});
     planner.plan(0.0, qpos_, qvel_);
     planner.plan(3.0, qpos_, qvel_);
     const double w2 = 9.81 / (planner.baseHeight() - planner.footRefAt(0, 3.0)(2));
@@ -247,7 +247,7 @@ TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoe
       const double centre = 0.13 * ((stance(0) && stance(2)) - (stance(1) && stance(3)));
       const double y = planner.supportSwayAt(s)(1);
       largest = std::max(largest, std::abs(y));
-      if (gait == Gait::trot()) {
+      if (gait == planner::Gait::trot()) {
         EXPECT_NEAR(planner.supportSwayAt(s).norm(), 0.0, 1e-12) << s;
         continue;
       }
@@ -260,7 +260,7 @@ TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoe
           (planner.supportSwayAt(s + h)(1) - 2.0 * y + planner.supportSwayAt(s - h)(1)) / (h * h);
       EXPECT_NEAR(y_dd, w2 * (y - centre), 0.02 * w2 * 0.13) << s;
     }
-    if (gait != Gait::trot()) {
+    if (gait != planner::Gait::trot()) {
       EXPECT_GT(largest, 0.01);
     }
   }
@@ -268,9 +268,9 @@ TEST_F(GaitPlannerTest, PaceSwaysOverTheStancePairAsAnInvertedPendulumAndTrotDoe
 
 TEST_F(GaitPlannerTest, RejectsSettingsOutsideTheirRange) {
   const auto build = [this](auto change) {
-    PlannerSettings s;
+    planner::PlannerSettings s;
     change(s);
-    return [this, s] { GaitPlanner planner(info_, model_, s); };
+    return [this, s] { planner::GaitPlanner planner(info_, model_, s); };
   };
   EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 0.0; })(), std::invalid_argument);
   EXPECT_THROW(build([](auto& s) { s.swing_travel_fraction = 1.5; })(), std::invalid_argument);

@@ -30,15 +30,15 @@ TEST(GaitTable, ErrorsNameTheLineAndTheKey) {
   };
   for (const auto& [text, fragment] : cases) {
     try {
-      GaitTable::parse(text, "my.info");
+      planner::GaitTable::parse(text, "my.info");
       ADD_FAILURE() << "no error for:\n" << text;
     } catch (const std::invalid_argument& error) {
       EXPECT_NE(std::string(error.what()).find("my.info" + fragment), std::string::npos)
           << error.what();
     }
   }
-  EXPECT_EQ(GaitTable::parse(good, "my.info").gait("trot"), Gait::trot());
-  EXPECT_THROW(GaitTable::parse(good, "my.info").gait("pace"), std::invalid_argument);
+  EXPECT_EQ(planner::GaitTable::parse(good, "my.info").gait("trot"), planner::Gait::trot());
+  EXPECT_THROW(planner::GaitTable::parse(good, "my.info").gait("pace"), std::invalid_argument);
 }
 
 /// Circular distance between two phases (fractions of a cycle).
@@ -48,7 +48,8 @@ double phaseDistance(double a, double b) {
 }
 
 /// Times [s] within [from, to) at which `foot` lifts off in the planner's schedule (1 ms grid).
-std::vector<double> liftOffs(const GaitPlanner& planner, size_t foot, double from, double to) {
+std::vector<double> liftOffs(const planner::GaitPlanner& planner, size_t foot, double from,
+                             double to) {
   std::vector<double> lifts;
   for (double t = from; t < to; t += 1e-3) {
     if (planner.stanceAt(foot, t) && !planner.stanceAt(foot, t + 1e-3)) lifts.push_back(t + 1e-3);
@@ -57,12 +58,12 @@ std::vector<double> liftOffs(const GaitPlanner& planner, size_t foot, double fro
 }
 
 TEST_F(GaitTableTest, ScheduleOfEveryGaitHasItsDutyFactorAndOffsets) {
-  for (const std::string& name : gaitNames()) {
-    const Gait gait = gaitNamed(name);
-    PlannerSettings settings;
+  for (const std::string& name : planner::gaitNames()) {
+    const planner::Gait gait = planner::gaitNamed(name);
+    planner::PlannerSettings settings;
     settings.horizon_s = 2.0 * gait.period_s;
-    GaitPlanner planner(info_, model_, settings);
-    planner.setCommand(gait, VelocityCommand{});
+    planner::GaitPlanner planner(info_, model_, settings);
+    planner.setCommand(gait, planner::VelocityCommand{});
     planner.plan(0.0, qpos_, qvel_);  // the gait's cycles start at stand_before_gait_s
     const double t0 = settings.stand_before_gait_s + 3.0 * gait.period_s;
     const ModeSchedule schedule = *planner.plan(t0, qpos_, qvel_).mode_schedule;
@@ -87,17 +88,18 @@ TEST_F(GaitTableTest, ScheduleOfEveryGaitHasItsDutyFactorAndOffsets) {
 }
 
 TEST_F(GaitTableTest, SwitchesEndSwingsAsPlannedAndLiftNoMoreFeetThanEitherGait) {
-  const auto feetInAir = [](const GaitPlanner& planner, double t) {
+  const auto feetInAir = [](const planner::GaitPlanner& planner, double t) {
     size_t air = 0;
     for (size_t i = 0; i < 4; ++i) air += planner.stanceAt(i, t) ? 0 : 1;
     return air;
   };
-  for (const std::string& from : gaitNames()) {
-    for (const std::string& to : gaitNames()) {
+  for (const std::string& from : planner::gaitNames()) {
+    for (const std::string& to : planner::gaitNames()) {
       if (from == to) continue;
-      const Gait old_gait = gaitNamed(from), new_gait = gaitNamed(to);
+      const planner::Gait old_gait = planner::gaitNamed(from), new_gait = planner::gaitNamed(to);
       // Most feet in the air in either gait alone.
-      GaitPlanner old_only(info_, model_, PlannerSettings{}), new_only(info_, model_, {});
+      planner::GaitPlanner old_only(info_, model_, planner::PlannerSettings{}),
+          new_only(info_, model_, {});
       old_only.setCommand(old_gait, {});
       new_only.setCommand(new_gait, {});
       old_only.plan(0.0, qpos_, qvel_);
@@ -108,7 +110,7 @@ TEST_F(GaitTableTest, SwitchesEndSwingsAsPlannedAndLiftNoMoreFeetThanEitherGait)
       }
       // Requests off the gaits' event grid (a swing due at the request itself is not begun).
       for (double request = 1.3011; request < 1.3 + old_gait.period_s; request += 0.047) {
-        GaitPlanner planner(info_, model_, PlannerSettings{});
+        planner::GaitPlanner planner(info_, model_, planner::PlannerSettings{});
         planner.setCommand(old_gait, {});
         planner.plan(0.0, qpos_, qvel_);
         planner.setCommand(new_gait, {});
@@ -157,17 +159,17 @@ TEST_F(GaitTableTest, SwitchesEndSwingsAsPlannedAndLiftNoMoreFeetThanEitherGait)
 }
 
 TEST_F(GaitTableTest, FullSupportShiftPutsTheBodyOverTheStanceFeetCentroidInEachSwing) {
-  Gait gait = gaitNamed("static_walk");
+  planner::Gait gait = planner::gaitNamed("static_walk");
   gait.support_shift = 1.0;
-  PlannerSettings settings;
+  planner::PlannerSettings settings;
   settings.raibert_gain = 0.0;  // footholds at the hips: the robot here does not follow the plan
   settings.velocity_carry_time_s = 0.0;  // (nor is the plan made to carry its velocity error)
-  GaitPlanner planner(info_, model_, settings);
+  planner::GaitPlanner planner(info_, model_, settings);
   planner.setCommand(gait, {});
   planner.plan(0.0, qpos_, qvel_);
   vector_t qpos = qpos_;  // the robot stands where the plan wants it at t = 1 s
   qpos.head<2>() += planner.bodyShiftAt(1.0).head<2>();
-  const PlannerOutput out = planner.plan(1.0, qpos, qvel_);
+  const planner::PlannerOutput out = planner.plan(1.0, qpos, qvel_);
   vector3_t centroid4 = vector3_t::Zero();
   for (size_t i = 0; i < 4; ++i) centroid4 += 0.25 * planner.footRefAt(i, 1.0);
   size_t swings_seen = 0;

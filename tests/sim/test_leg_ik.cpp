@@ -26,9 +26,9 @@ class LegIkTest : public test::BundledRobotTest {
 };
 
 TEST_F(LegIkTest, RecoversTheJointsOfRandomPosesFromTheStandingGuess) {
-  LegIkSettings settings;
+  planner::LegIkSettings settings;
   settings.tolerance_m = 1e-9;
-  LegInverseKinematics ik(info_, model_, settings);
+  planner::LegInverseKinematics ik(info_, model_, settings);
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   for (int trial = 0; trial < 50; ++trial) {
@@ -50,7 +50,7 @@ TEST_F(LegIkTest, RecoversTheJointsOfRandomPosesFromTheStandingGuess) {
 // The reach ball against the solver itself: a foot on its surface is reached, one 2 % beyond it
 // is not, for every leg and tilted base poses.
 TEST_F(LegIkTest, ReachIsTheLongestDistanceTheSolverAttainsFromTheHip) {
-  LegInverseKinematics ik(info_, model_);
+  planner::LegInverseKinematics ik(info_, model_);
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   for (int trial = 0; trial < 8; ++trial) {
@@ -74,7 +74,7 @@ TEST_F(LegIkTest, ReachIsTheLongestDistanceTheSolverAttainsFromTheHip) {
 }
 
 TEST_F(LegIkTest, ClampToReachMovesFarTargetsHorizontallyOntoTheBall) {
-  const LegInverseKinematics ik(info_, model_);
+  const planner::LegInverseKinematics ik(info_, model_);
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   const double fraction = 0.9;
@@ -111,7 +111,7 @@ TEST_F(LegIkTest, ClampToReachMovesFarTargetsHorizontallyOntoTheBall) {
 }
 
 TEST_F(LegIkTest, ClampToReachRejectsInputsOutsideTheirRange) {
-  const LegInverseKinematics ik(info_, model_);
+  const planner::LegInverseKinematics ik(info_, model_);
   const vector3_t pos(0.0, 0.0, 0.3), rpy = vector3_t::Zero(), target(0.2, 0.1, 0.0);
   EXPECT_THROW(ik.clampToReach(4, pos, rpy, target, 0.9), std::invalid_argument);
   for (const double fraction : {0.0, -0.5, 1.5, std::nan("")}) {

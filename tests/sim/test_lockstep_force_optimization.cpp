@@ -13,8 +13,8 @@ namespace {
 using AdvancedScheduleTest = test::BundledRobotTest;
 
 TEST_F(AdvancedScheduleTest, ModesAreThoseOfTheOriginalScheduleLeadSecondsLater) {
-  GaitPlanner planner(info_, model_, PlannerSettings{});
-  planner.setCommand(Gait::trot(), VelocityCommand{0.4, 0.0, 0.0});
+  planner::GaitPlanner planner(info_, model_, planner::PlannerSettings{});
+  planner.setCommand(planner::Gait::trot(), planner::VelocityCommand{0.4, 0.0, 0.0});
   planner.plan(0.0, qpos_, qvel_);
   for (const double t : {0.43, 1.0, 1.37}) {  // before, at and between the gait's events
     const ModeSchedule schedule = *planner.plan(t, qpos_, qvel_).mode_schedule;

@@ -64,7 +64,7 @@ TEST(Terrain, RoughGroundIsDeterministicInItsSeedAndLevelAtTheStart) {
 }
 
 TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
-  const GroundPlane truth{0.31, -0.17, 0.09};
+  const planner::GroundPlane truth{0.31, -0.17, 0.09};
   std::mt19937 generator(5);
   std::uniform_real_distribution<double> coordinate(-0.3, 0.3);
   const auto onPlane = [&](double x0) {
@@ -73,13 +73,13 @@ TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
   };
   std::vector<vector3_t> feet;
   for (int i = 0; i < 4; ++i) feet.push_back(onPlane(5.0));
-  const auto expectPlane = [&truth](const GroundPlane& plane) {
+  const auto expectPlane = [&truth](const planner::GroundPlane& plane) {
     EXPECT_NEAR(plane.height, truth.height, 1e-9);
     EXPECT_NEAR(plane.slope_x, truth.slope_x, 1e-9);
     EXPECT_NEAR(plane.slope_y, truth.slope_y, 1e-9);
   };
-  expectPlane(GroundPlane::fit(feet).value());
-  GroundPlaneEstimator estimator(4, GroundPlaneSettings{});
+  expectPlane(planner::GroundPlane::fit(feet).value());
+  planner::GroundPlaneEstimator estimator(4, planner::GroundPlaneSettings{});
   estimator.reset(feet);
   expectPlane(estimator.plane());
   // Footholds walking along the plane; then one 5 cm off it (a stone, a slip).
@@ -89,12 +89,13 @@ TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
   estimator.addFoothold(2, onPlane(5.7) + vector3_t(0.0, 0.0, 0.05));
   expectPlane(estimator.plane());
   // Collinear points leave the slope open; bad input is refused.
-  EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 1, 0}, {2, 2, 1}, {3, 3, 0}}).has_value());
-  EXPECT_FALSE(GroundPlane::fit({{0, 0, 0}, {1, 0, 0}}).has_value());
+  EXPECT_FALSE(planner::GroundPlane::fit({{0, 0, 0}, {1, 1, 0}, {2, 2, 1}, {3, 3, 0}}).has_value());
+  EXPECT_FALSE(planner::GroundPlane::fit({{0, 0, 0}, {1, 0, 0}}).has_value());
   EXPECT_THROW(estimator.addFoothold(4, vector3_t::Zero()), std::invalid_argument);
   EXPECT_THROW(estimator.addFoothold(0, vector3_t(0, NAN, 0)), std::invalid_argument);
   EXPECT_THROW(estimator.reset({feet[0], feet[1]}), std::invalid_argument);
-  EXPECT_THROW(GroundPlaneEstimator(4, GroundPlaneSettings{2, 0.0, 0.03}), std::invalid_argument);
+  EXPECT_THROW(planner::GroundPlaneEstimator(4, planner::GroundPlaneSettings{2, 0.0, 0.03}),
+               std::invalid_argument);
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_P(TrunkInFrame, SitsInTheMiddleOfThePicture) {
   const ModelInfo info = loadModelInfo(test::kestrelFile("description.info"), pinocchio);
   const MujocoPlant plant(urdf, info);
   PlantSnapshot snapshot;
-  snapshot.copyFrom(plant, VelocityCommand{}, "stand");
+  snapshot.copyFrom(plant, planner::VelocityCommand{}, "stand");
 
   mjModel* hidden = mj_copyModel(nullptr, &plant.model());
   const int trunk = hidden->jnt_bodyid[0];

@@ -64,8 +64,8 @@ class HostNode {
   std::shared_ptr<rclcpp::Node> node_;
   std::shared_ptr<PinocchioInterface> model_;
   std::shared_ptr<ModelInfo> info_;
-  sim::Gait gait_;
-  sim::GaitPlanner planner_;
+  planner::Gait gait_;
+  planner::GaitPlanner planner_;
   std::unique_ptr<MotionController> controller_;
   std::shared_ptr<rclcpp::Subscription<sensor_msgs::msg::JointState>> joint_state_sub_;
   std::shared_ptr<rclcpp::Subscription<nav_msgs::msg::Odometry>> odom_sub_;
@@ -76,7 +76,7 @@ class HostNode {
   vector_t base_qpos_, base_qvel_;               ///< newest odom
   std::shared_ptr<const vector_t> qpos_, qvel_;  ///< newest full state (null: none or lost)
   std::chrono::steady_clock::time_point last_joint_state_;  ///< arrival of the newest
-  sim::VelocityCommand command_;
+  planner::VelocityCommand command_;
   double command_time_s_ = -1e9;  ///< node time the newest cmd_vel arrived
   std::atomic<size_t> rejected_{0};
 };

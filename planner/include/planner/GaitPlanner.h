@@ -20,7 +20,7 @@
 #include "planner/LegInverseKinematics.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 
 /// Velocity command of the planner.
 struct VelocityCommand {
@@ -267,5 +267,5 @@ class GaitPlanner {
   scalar_t sway_table_start_s_ = 0.0;  ///< ... from this time
 };
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

@@ -21,7 +21,7 @@
 #include "planner/GaitPlanner.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 
 /// Gaits by name, in file order.
 class GaitTable {
@@ -61,5 +61,5 @@ const std::vector<std::string>& gaitNames();
 /// @throws std::invalid_argument naming an unknown gait and the known ones.
 Gait gaitNamed(const std::string& name);
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

@@ -10,7 +10,7 @@
 #include "core/Types.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 
 /// The plane z = height + slope_x x + slope_y y in world axes [m].
 struct GroundPlane {
@@ -70,5 +70,5 @@ class GroundPlaneEstimator {
   scalar_t roughness_ = 0.0;
 };
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

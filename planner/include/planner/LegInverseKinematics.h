@@ -13,7 +13,7 @@
 #include "rigid_body/Model.h"
 
 namespace velmora {
-namespace sim {
+namespace planner {
 
 /// Tunable constants of the solver.
 struct LegIkSettings {
@@ -93,5 +93,5 @@ class LegInverseKinematics {
   std::array<scalar_t, 4> reach_m_{};       ///< see reach() [m]
 };
 
-}  // namespace sim
+}  // namespace planner
 }  // namespace velmora

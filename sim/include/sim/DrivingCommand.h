@@ -30,14 +30,14 @@ class DrivingCommand {
  public:
   /// What the host reads.
   struct State {
-    VelocityCommand command;
+    planner::VelocityCommand command;
     std::string gait;
     bool end_requested = false;
   };
 
   /// Starts from `command` and the gait `gait` (one of gaitNames()).
   /// @throws std::invalid_argument naming an unknown gait.
-  DrivingCommand(const VelocityCommand& command, const std::string& gait);
+  DrivingCommand(const planner::VelocityCommand& command, const std::string& gait);
 
   /// Applies one key press.
   void press(DrivingKey key);

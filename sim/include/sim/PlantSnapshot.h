@@ -18,11 +18,11 @@ struct PlantSnapshot {
   std::vector<double> qpos, qvel;    ///< MuJoCo's generalised position and velocity
   std::vector<double> qfrc_applied;  ///< joint torques being applied [N m]
   std::vector<double> xfrc_applied;  ///< external body wrenches being applied (world)
-  VelocityCommand command;           ///< the commanded velocity
+  planner::VelocityCommand command;  ///< the commanded velocity
   std::string gait;                  ///< name of the commanded gait ("stand", "trot")
 
   /// Copies the state of `plant` (in place, reusing this snapshot's storage).
-  void copyFrom(const MujocoPlant& plant, const VelocityCommand& commanded,
+  void copyFrom(const MujocoPlant& plant, const planner::VelocityCommand& commanded,
                 const std::string& gait_name);
 };
 

@@ -7,8 +7,8 @@
 #include <ostream>
 #include <string>
 
-#include "sim/DrivingCommand.h"
 #include "planner/GaitPlanner.h"
+#include "sim/DrivingCommand.h"
 #include "sim/LiveViewer.h"
 #include "sim/MujocoPlant.h"
 #include "sim/PlantSnapshot.h"
@@ -27,14 +27,15 @@ class RunVisuals {
   /// run's starting command and gait name ("stand" or "trot").
   /// @throws UsageError naming --video or --viewer when recording or the window cannot start.
   RunVisuals(const SimOptions& options, const MujocoPlant& plant, bool lockstep,
-             const VelocityCommand& command, const std::string& gait);
+             const planner::VelocityCommand& command, const std::string& gait);
   ~RunVisuals();
   RunVisuals(const RunVisuals&) = delete;
   RunVisuals& operator=(const RunVisuals&) = delete;
 
   /// Call after each plant step with the command and gait in effect: hands a snapshot to the
   /// video when a frame is due and to the viewer about 60 times per simulated second.
-  void afterStep(const MujocoPlant& plant, const VelocityCommand& command, const std::string& gait);
+  void afterStep(const MujocoPlant& plant, const planner::VelocityCommand& command,
+                 const std::string& gait);
   /// The command and gait typed in the viewer (nothing without a viewer).
   std::optional<DrivingCommand::State> driven() const;
   /// True once the viewer asked to end the run (Esc or the window closed).

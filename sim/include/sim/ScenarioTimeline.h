@@ -26,12 +26,12 @@ class ScenarioTimeline {
  public:
   /// Starts from `command` and `gait` (a name of gaitNames()); `command_cycle` "soak" takes the
   /// command from soakCommandAt instead; `events` in time order.
-  ScenarioTimeline(const VelocityCommand& command, std::string gait, std::string command_cycle,
-                   std::vector<ScenarioEvent> events);
+  ScenarioTimeline(const planner::VelocityCommand& command, std::string gait,
+                   std::string command_cycle, std::vector<ScenarioEvent> events);
 
   /// The velocity command at `t`: each command event moves linearly from the command in effect
   /// at its start to its own over its ramp_s (a later event starts from where the ramp got).
-  VelocityCommand commandAt(double t) const;
+  planner::VelocityCommand commandAt(double t) const;
   /// The gait name at `t`.
   const std::string& gaitAt(double t) const;
   /// The sum of the pushes acting at `t` (start inclusive, end exclusive); when several act at
@@ -41,7 +41,7 @@ class ScenarioTimeline {
   void applyPlantEvents(double t, MujocoPlant& plant);
 
  private:
-  VelocityCommand command_;
+  planner::VelocityCommand command_;
   std::string gait_;
   std::string command_cycle_;
   std::vector<ScenarioEvent> events_;
