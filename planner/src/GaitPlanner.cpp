@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,60 @@ T interpolateTable(const std::vector<T>& table, scalar_t x) {
   const auto k = static_cast<size_t>(x);
   const scalar_t w = x - static_cast<scalar_t>(k);
   return (1.0 - w) * table[k] + w * table[k + 1];
+}
+
+/// Most knots a plan may have (horizon_s / knot_dt_s).
+constexpr scalar_t kMaxKnots = 10000.0;
+
+/// One range check of a setting: the value must be finite and within [low, high], with the
+/// lower end excluded when `low_open`.
+void requireSetting(scalar_t value, const char* name, scalar_t low, bool low_open,
+                    scalar_t high = kInfinity) {
+  const bool above = low_open ? value > low : value >= low;
+  if (std::isfinite(value) && above && value <= high) return;
+  std::ostringstream message;
+  message << "GaitPlanner: PlannerSettings::" << name << " must be ";
+  if (high < kInfinity) {
+    message << "in " << (low_open ? "(" : "[") << low << ", " << high << "]";
+  } else {
+    message << (low_open ? "positive" : "at least 0");
+  }
+  message << ", got " << value;
+  throw std::invalid_argument(message.str());
+}
+
+/// Every tunable constant of the planner within the range the planner works in.
+/// @throws std::invalid_argument naming the first one outside it and its value.
+void checkSettings(const PlannerSettings& s) {
+  constexpr bool kOpen = true, kClosed = false;
+  requireSetting(s.horizon_s, "horizon_s", 0.0, kOpen);
+  requireSetting(s.knot_dt_s, "knot_dt_s", 0.0, kOpen, s.horizon_s);
+  // Each plan allocates its knots: a bound keeps a mistyped step from exhausting memory.
+  requireSetting(s.horizon_s / s.knot_dt_s, "horizon_s / knot_dt_s (knots)", 0.0, kOpen, kMaxKnots);
+  requireSetting(s.swing_apex_m, "swing_apex_m", 0.0, kClosed);
+  requireSetting(s.swing_travel_fraction, "swing_travel_fraction", 0.0, kOpen, 1.0);
+  requireSetting(s.raibert_gain, "raibert_gain", 0.0, kClosed);
+  requireSetting(s.centripetal_gain, "centripetal_gain", 0.0, kClosed);
+  requireSetting(s.max_foothold_shift_m, "max_foothold_shift_m", 0.0, kOpen);
+  requireSetting(s.foothold_reach_fraction, "foothold_reach_fraction", 0.0, kOpen, 1.0);
+  requireSetting(s.velocity_carry_deadband_mps, "velocity_carry_deadband_mps", 0.0, kClosed);
+  requireSetting(s.velocity_carry_time_s, "velocity_carry_time_s", 0.0, kClosed);
+  requireSetting(s.velocity_carry_max_tilt_rad, "velocity_carry_max_tilt_rad", 0.0, kClosed);
+  requireSetting(s.max_stance_stride_m, "max_stance_stride_m", 0.0, kOpen);
+  requireSetting(s.max_stance_stride_y_m, "max_stance_stride_y_m", 0.0, kOpen);
+  requireSetting(s.max_stance_turn_rad, "max_stance_turn_rad", 0.0, kOpen);
+  requireSetting(s.min_period_s, "min_period_s", 0.0, kOpen);
+  requireSetting(s.stand_before_gait_s, "stand_before_gait_s", 0.0, kClosed);
+  requireSetting(s.command_ramp_s, "command_ramp_s", 0.0, kClosed);
+  requireSetting(s.max_ramp_accel, "max_ramp_accel", 0.0, kClosed);
+  requireSetting(s.max_ramp_yaw_accel, "max_ramp_yaw_accel", 0.0, kClosed);
+  requireSetting(s.pose_tracking_rate, "pose_tracking_rate", 0.0, kClosed);
+  requireSetting(s.max_position_gap_m, "max_position_gap_m", 0.0, kClosed);
+  requireSetting(s.max_yaw_gap_rad, "max_yaw_gap_rad", 0.0, kClosed);
+  requireSetting(s.ground_attitude_fraction, "ground_attitude_fraction", 0.0, kClosed, 1.0);
+  requireSetting(s.swing_apex_roughness_gain, "swing_apex_roughness_gain", 0.0, kClosed);
+  requireSetting(s.max_swing_apex_raise_m, "max_swing_apex_raise_m", 0.0, kClosed);
+  requireSetting(s.support_sway_gain, "support_sway_gain", 0.0, kClosed, 1.0);
 }
 
 }  // namespace
@@ -66,42 +121,7 @@ GaitPlanner::GaitPlanner(const ModelInfo& info, const PinocchioInterface& model,
                                 std::to_string(info_.foot_name.size()) +
                                 " feet, the planner needs four");
   }
-  const auto requirePositive = [](scalar_t value, const char* name) {
-    if (!(value > 0.0)) {
-      throw std::invalid_argument(std::string("GaitPlanner: PlannerSettings::") + name +
-                                  " must be positive, got " + std::to_string(value));
-    }
-  };
-  requirePositive(settings_.swing_travel_fraction, "swing_travel_fraction");
-  if (settings_.swing_travel_fraction > 1.0) {
-    throw std::invalid_argument(
-        "GaitPlanner: PlannerSettings::swing_travel_fraction must be at most 1, got " +
-        std::to_string(settings_.swing_travel_fraction));
-  }
-  requirePositive(settings_.max_stance_stride_m, "max_stance_stride_m");
-  requirePositive(settings_.max_stance_stride_y_m, "max_stance_stride_y_m");
-  requirePositive(settings_.max_stance_turn_rad, "max_stance_turn_rad");
-  requirePositive(settings_.min_period_s, "min_period_s");
-  requirePositive(settings_.max_foothold_shift_m, "max_foothold_shift_m");
-  if (!(settings_.foothold_reach_fraction > 0.0 && settings_.foothold_reach_fraction <= 1.0)) {
-    throw std::invalid_argument(
-        "GaitPlanner: PlannerSettings::foothold_reach_fraction must be in (0, 1], got " +
-        std::to_string(settings_.foothold_reach_fraction));
-  }
-  const auto requireNonNegative = [](scalar_t value, const char* name) {
-    if (!(value >= 0.0)) {
-      throw std::invalid_argument(std::string("GaitPlanner: PlannerSettings::") + name +
-                                  " must be at least 0, got " + std::to_string(value));
-    }
-  };
-  requireNonNegative(settings_.velocity_carry_deadband_mps, "velocity_carry_deadband_mps");
-  requireNonNegative(settings_.velocity_carry_time_s, "velocity_carry_time_s");
-  requireNonNegative(settings_.velocity_carry_max_tilt_rad, "velocity_carry_max_tilt_rad");
-  if (!(settings_.support_sway_gain >= 0.0 && settings_.support_sway_gain <= 1.0)) {
-    throw std::invalid_argument(
-        "GaitPlanner: PlannerSettings::support_sway_gain must be in [0, 1], got " +
-        std::to_string(settings_.support_sway_gain));
-  }
+  checkSettings(settings_);
   const auto nJ = static_cast<Eigen::Index>(info_.joints_name.size());
   vector_t qpos(7 + nJ);
   qpos << vector3_t::Zero(), info_.base_init_quat, info_.joints_init_pos;
