@@ -61,7 +61,6 @@ inline std::string writeParams(const ParamValues& values, const std::string& tag
   return path;
 }
 
-/// A trajectory holding `value` (any dimension) for a long time around `now_s`.
 /// n entries drawn uniformly from [-scale, scale].
 inline vector_t randomVector(std::mt19937& rng, int n, double scale) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -70,6 +69,7 @@ inline vector_t randomVector(std::mt19937& rng, int n, double scale) {
   return v;
 }
 
+/// A trajectory holding `value` (any dimension) for a long time around `now_s`.
 inline std::shared_ptr<CubicSplineTrajectory> constantTraj(const vector_t& value, double now_s) {
   return std::make_shared<CubicSplineTrajectory>(
       CubicSplineTrajectory::constant(value, now_s - 100.0, now_s + 100.0));
