@@ -6,6 +6,7 @@
 
 #include <rclcpp/rclcpp.hpp>
 
+#include "core/misc/Numerics.h"
 #include "nodes/NodeCommandLine.h"
 #include "nodes/PlantNode.h"
 #include "nodes/Spinner.h"
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
   PlantNodeConfig config;
   try {
     const NodeCommandLine line = parseNodeCommandLine(
-        "velmora_plant", args, {"--robot-urdf", "--robot-description", "--terrain"},
+        "velmora_plant", args, {"--robot-urdf", "--robot-description", "--terrain", "--friction"},
         bundledRobotsDirectory());
     config.robot_urdf = line.robot_urdf;
     config.robot_description = line.robot_description;
@@ -28,10 +29,17 @@ int main(int argc, char** argv) {
       throw std::invalid_argument("velmora_plant: --terrain '" + line.terrain +
                                   "': " + error.what());
     }
+    // The range of a scenario file's floor friction.
+    const auto friction = velmora::numerics::parseFiniteNumber(line.friction);
+    if (!friction || *friction < 1e-3 || *friction > 10.0) {
+      throw std::invalid_argument(
+          "velmora_plant: --friction expects a number in [0.001, 10], got '" + line.friction + "'");
+    }
+    config.floor_friction = *friction;
   } catch (const std::exception& error) {
     std::cerr << error.what()
               << "\nusage: velmora_plant [--robot-urdf FILE] [--robot-description FILE] "
-                 "[--terrain SPEC]\n";
+                 "[--terrain SPEC] [--friction MU]\n";
     return 2;
   }
   try {

@@ -28,6 +28,7 @@ NodeCommandLine parseNodeCommandLine(const std::string& program,
     if (flag == "--params") line.params = value;
     if (flag == "--gait") line.gait = value;
     if (flag == "--terrain") line.terrain = value;
+    if (flag == "--friction") line.friction = value;
   }
   const std::string kestrel = robots_dir + "/kestrel/";
   if (line.robot_urdf.empty()) line.robot_urdf = kestrel + "robot.urdf";

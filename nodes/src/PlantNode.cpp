@@ -31,6 +31,7 @@ bool isLive(const communication::msg::ActuatorCmds& message) {
 
 PlantNode::PlantNode(std::shared_ptr<rclcpp::Node> node, const PlantNodeConfig& config)
     : node_(std::move(node)), plant_(config.robot_urdf, loadInfo(config), kStepS, config.terrain) {
+  plant_.setFloorFriction(config.floor_friction);
   const rclcpp::QoS sensor_qos(rclcpp::KeepLast(1), rmw_qos_profile_sensor_data);
   joint_state_pub_ =
       node_->create_publisher<sensor_msgs::msg::JointState>("joint_states", sensor_qos);

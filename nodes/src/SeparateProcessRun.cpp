@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -20,6 +21,8 @@
 #include "nodes/StateMessages.h"
 #include "pinocchio/Orientation.h"
 #include "sim/ScenarioTimeline.h"
+#include "sim/Terrain.h"
+#include "sim/TerrainSpec.h"
 
 namespace velmora {
 namespace nodes {
@@ -33,12 +36,13 @@ constexpr auto kStopGrace = std::chrono::milliseconds(500);
 
 /// The run's sample at time `t` [s] from the odometry `base_qpos`, `base_qvel` (flat floor).
 sim::RunSample sampleOf(double t, const vector_t& base_qpos, const vector_t& base_qvel,
-                        const planner::VelocityCommand& command) {
+                        const planner::VelocityCommand& command, const sim::Terrain& terrain) {
   const Eigen::Quaterniond quat(base_qpos(6), base_qpos(3), base_qpos(4), base_qpos(5));
   const matrix3_t R = quat.toRotationMatrix();
   sim::RunSample s;
   s.time_s = t;
   s.base_pos = base_qpos.head<3>();
+  s.ground_z = terrain.heightAt(s.base_pos(0), s.base_pos(1));
   s.base_rpy = toEulerAngles(R);
   const matrix3_t heading = Eigen::AngleAxisd(s.base_rpy(2), vector3_t::UnitZ()).toRotationMatrix();
   s.base_vel = heading.transpose() * (R * base_qvel.head<3>());
@@ -80,9 +84,13 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
   sim::ScenarioTimeline timeline(planner::VelocityCommand{options.vx, options.vy, options.yaw_rate},
                                  options.gait.empty() ? "trot" : options.gait,
                                  options.command_cycle, options.timeline);
+  std::ostringstream friction;
+  friction.precision(17);
+  friction << options.friction;
   ChildProcess plant(
       node_dir + "/velmora_plant",
-      {"--robot-urdf", options.robot_urdf, "--robot-description", options.robot_description});
+      {"--robot-urdf", options.robot_urdf, "--robot-description", options.robot_description,
+       "--terrain", sim::formatTerrainSpec(options.terrain), "--friction", friction.str()});
   ChildProcess host(
       node_dir + "/velmora_host",
       {"--robot-urdf", options.robot_urdf, "--robot-description", options.robot_description,
@@ -107,6 +115,8 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
     std::this_thread::sleep_for(kTick);
   }
 
+  // The plant's ground, for the trunk's height above it (the fall check).
+  const sim::Terrain terrain(options.terrain);
   std::vector<sim::RunSample> samples;
   samples.reserve(static_cast<size_t>(options.duration_s / 0.01) + 2);
   const size_t first_message = messages.load();
@@ -130,7 +140,7 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
     if (!latest) continue;
     vector_t base_qpos, base_qvel;
     readOdometry(*latest, base_qpos, base_qvel);
-    samples.push_back(sampleOf(t, base_qpos, base_qvel, command));
+    samples.push_back(sampleOf(t, base_qpos, base_qvel, command, terrain));
     const sim::RunSample& s = samples.back();
     if (!options.quiet && t >= next_progress) {
       next_progress += 1.0;

@@ -131,7 +131,8 @@ std::string simUsage() {
          "                   [--video FILE.mp4|FILE.gif] [--video-fps N] [--video-size WxH]\n"
          "                   [--camera follow|side|top] [--show-forces] [--viewer]\n"
          "                   [--transport inproc|dds]\n"
-         "                   [--terrain flat|slope:DEG[:HEADING_DEG]|steps:H_M[:DEPTH_M[:COUNT]]|\n"
+         "                   [--terrain flat|slope:DEG[:HEADING_DEG]|\n"
+         "                              steps:H_M[:DEPTH_M[:COUNT[:START_X_M]]]|\n"
          "                              rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]]\n"
          "scenarios: NAME is a bundled file (stand, trot_in_place, walk, turn, push, soak, "
          "push_8_directions,\n"
@@ -282,9 +283,6 @@ SimOptions parseSimOptions(const std::vector<std::string>& args, const std::stri
     if (options.lockstep) refuse("in lockstep");
     if (!options.faults.empty()) refuse("--fault");
     if (!options.video_path.empty() || options.viewer) refuse("--video or --viewer");
-    if (options.terrain.type != TerrainSpec::Type::kFlat || options.friction != 1.0) {
-      refuse("on terrain other than the flat floor with friction 1");
-    }
     for (const ScenarioEvent& event : options.timeline) {
       if (event.type != ScenarioEvent::Type::kCommand) {
         refuse("a scenario with gait changes, pushes, payloads or friction changes");

@@ -25,6 +25,19 @@ double parsePart(const std::string& name, const std::string& text) {
   return *value;
 }
 
+/// The shortest decimal text of `value` with at least 6 significant digits (no exponent below a
+/// million) that reads back to exactly `value`.
+std::string exactText(double value) {
+  std::ostringstream text;
+  for (int digits = 6; digits <= 17; ++digits) {
+    text.str("");
+    text.precision(digits);
+    text << value;
+    if (std::stod(text.str()) == value) break;
+  }
+  return text.str();
+}
+
 }  // namespace
 
 void validateTerrainSpec(const TerrainSpec& spec) {
@@ -59,7 +72,7 @@ TerrainSpec parseTerrainSpec(const std::string& text) {
   const std::string& kind = parts[0];
   const std::vector<std::string> names =
       kind == "slope"   ? std::vector<std::string>{"angle_deg", "heading_deg"}
-      : kind == "steps" ? std::vector<std::string>{"height_m", "depth_m", "count"}
+      : kind == "steps" ? std::vector<std::string>{"height_m", "depth_m", "count", "start_x_m"}
       : kind == "rough" ? std::vector<std::string>{"amplitude_m", "wavelength_m", "seed"}
                         : std::vector<std::string>{};
   if (kind != "flat" && names.empty()) {
@@ -68,7 +81,7 @@ TerrainSpec parseTerrainSpec(const std::string& text) {
   if (parts.size() - 1 > names.size() || (kind != "flat" && parts.size() < 2)) {
     const std::string form = kind == "flat"    ? "flat"
                              : kind == "slope" ? "slope:ANGLE_DEG[:HEADING_DEG]"
-                             : kind == "steps" ? "steps:HEIGHT_M[:DEPTH_M[:COUNT]]"
+                             : kind == "steps" ? "steps:HEIGHT_M[:DEPTH_M[:COUNT[:START_X_M]]]"
                                                : "rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]";
     throw std::invalid_argument("expects " + form + ", got '" + text + "'");
   }
@@ -94,6 +107,7 @@ TerrainSpec parseTerrainSpec(const std::string& text) {
     spec.step_height_m = values[0];
     if (values.size() > 1) spec.step_depth_m = values[1];
     if (values.size() > 2) spec.step_count = static_cast<int>(whole(2, 1, 100));
+    if (values.size() > 3) spec.step_start_x_m = values[3];
   } else if (kind == "rough") {
     spec.type = TerrainSpec::Type::kRough;
     spec.amplitude_m = values[0];
@@ -102,6 +116,22 @@ TerrainSpec parseTerrainSpec(const std::string& text) {
   }
   validateTerrainSpec(spec);
   return spec;
+}
+
+std::string formatTerrainSpec(const TerrainSpec& spec) {
+  switch (spec.type) {
+    case TerrainSpec::Type::kFlat:
+      return "flat";
+    case TerrainSpec::Type::kSlope:
+      return "slope:" + exactText(spec.angle_deg) + ':' + exactText(spec.heading_deg);
+    case TerrainSpec::Type::kSteps:
+      return "steps:" + exactText(spec.step_height_m) + ':' + exactText(spec.step_depth_m) + ':' +
+             std::to_string(spec.step_count) + ':' + exactText(spec.step_start_x_m);
+    case TerrainSpec::Type::kRough:
+      return "rough:" + exactText(spec.amplitude_m) + ':' + exactText(spec.wavelength_m) + ':' +
+             std::to_string(spec.seed);
+  }
+  return "flat";
 }
 
 }  // namespace sim

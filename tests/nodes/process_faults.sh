@@ -34,6 +34,9 @@ if [ "$case_name" = bad_flags ]; then
   check --params "$dir/velmora_host" --params "$out/missing.info"
   check "'hop'" "$dir/velmora_host" --gait hop
   check --robot-urdf "$dir/velmora_plant" --robot-urdf "$out/missing.urdf"
+  check "'slope:20'" "$dir/velmora_plant" --terrain slope:20
+  check "--friction expects a number in \[0.001, 10\], got '0'" "$dir/velmora_plant" --friction 0
+  check "'1x'" "$dir/velmora_plant" --friction 1x
   exit 0
 fi
 

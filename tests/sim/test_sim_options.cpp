@@ -24,6 +24,8 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
       {{"--terrain", "slope:20"}, "slope angle_deg must lie in [0, 15] deg, got 20"},
       {{"--terrain", "steps:-0.06"}, "steps height_m must lie in [-0.05, 0.05] m"},
       {{"--terrain", "steps:0.04:0.3:2.5"}, "steps count must be a whole number, got '2.5'"},
+      {{"--terrain", "steps:0.04:0.3:2:1:5"}, "steps:HEIGHT_M[:DEPTH_M[:COUNT[:START_X_M]]]"},
+      {{"--terrain", "steps:0.04:0.3:2:2000"}, "steps start_x_m must lie in [-1000, 1000] m"},
       {{"--terrain", "rough:0.02:x"}, "rough wavelength_m expects a finite number, got 'x'"},
       {{"--terrain", "rough:0.03"}, "rough amplitude_m must lie in"},
       {{"--transport", "udp"}, "--transport must be inproc or dds, got 'udp'"},
@@ -39,11 +41,12 @@ TEST(SimOptions, BadFlagsAndFilesAreUsageErrorsNamingTheCulprit) {
     }
   }
   const TerrainSpec steps =
-      parseSimOptions({"--terrain", "steps:-0.04:0.3:3"}, VELMORA_ROBOTS_DIR).terrain;
+      parseSimOptions({"--terrain", "steps:-0.04:0.3:3:0.6"}, VELMORA_ROBOTS_DIR).terrain;
   EXPECT_EQ(steps.type, TerrainSpec::Type::kSteps);
   EXPECT_EQ(steps.step_height_m, -0.04);
   EXPECT_EQ(steps.step_depth_m, 0.3);
   EXPECT_EQ(steps.step_count, 3);
+  EXPECT_EQ(steps.step_start_x_m, 0.6);
 }
 
 }  // namespace

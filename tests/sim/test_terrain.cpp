@@ -63,6 +63,49 @@ TEST(Terrain, RoughGroundIsDeterministicInItsSeedAndLevelAtTheStart) {
   EXPECT_GT(difference, 0.005);
 }
 
+// The compact form carries a terrain to a plant in another process: every field of every type
+// survives formatting and parsing bit for bit, including values without an exact decimal form.
+TEST(Terrain, CompactFormReadsBackToTheSameSpec) {
+  std::mt19937 rng(5);
+  const auto draw = [&rng](double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng);
+  };
+  std::vector<TerrainSpec> specs(1);  // flat
+  for (int k = 0; k < 20; ++k) {
+    TerrainSpec slope, steps, rough;
+    slope.type = TerrainSpec::Type::kSlope;
+    slope.angle_deg = draw(0.0, 15.0);
+    slope.heading_deg = draw(-360.0, 360.0);
+    steps.type = TerrainSpec::Type::kSteps;
+    steps.step_height_m = draw(-0.05, 0.05);
+    steps.step_depth_m = draw(0.05, 10.0);
+    steps.step_count = 1 + k;
+    steps.step_start_x_m = draw(-1000.0, 1000.0);
+    rough.type = TerrainSpec::Type::kRough;
+    rough.amplitude_m = draw(0.0, 0.02);
+    rough.wavelength_m = draw(0.01, 100.0);
+    rough.seed = static_cast<uint32_t>(rng());
+    specs.insert(specs.end(), {slope, steps, rough});
+  }
+  for (const TerrainSpec& spec : specs) {
+    const std::string text = formatTerrainSpec(spec);
+    const TerrainSpec back = parseTerrainSpec(text);
+    EXPECT_EQ(back.type, spec.type) << text;
+    EXPECT_EQ(back.angle_deg, spec.angle_deg) << text;
+    EXPECT_EQ(back.heading_deg, spec.heading_deg) << text;
+    EXPECT_EQ(back.step_height_m, spec.step_height_m) << text;
+    EXPECT_EQ(back.step_depth_m, spec.step_depth_m) << text;
+    EXPECT_EQ(back.step_count, spec.step_count) << text;
+    EXPECT_EQ(back.step_start_x_m, spec.step_start_x_m) << text;
+    EXPECT_EQ(back.amplitude_m, spec.amplitude_m) << text;
+    EXPECT_EQ(back.wavelength_m, spec.wavelength_m) << text;
+    EXPECT_EQ(back.seed, spec.seed) << text;
+  }
+  // Short where the numbers are.
+  EXPECT_EQ(formatTerrainSpec(parseTerrainSpec("steps:0.04:0.3:3:0.7")), "steps:0.04:0.3:3:0.7");
+  EXPECT_EQ(formatTerrainSpec(parseTerrainSpec("slope:10")), "slope:10:0");
+}
+
 TEST(GroundPlane, FitsExactPlanesRejectsOneOutlierAndDegenerateSets) {
   const planner::GroundPlane truth{0.31, -0.17, 0.09};
   std::mt19937 generator(5);

@@ -15,6 +15,7 @@ struct NodeCommandLine {
   std::string params;             ///< --params FILE
   std::string gait = "trot";      ///< --gait NAME
   std::string terrain = "flat";   ///< --terrain SPEC (velmora_sim's syntax)
+  std::string friction = "1";     ///< --friction MU (the floor's sliding friction coefficient)
 };
 
 /// Parses `args` (without the program name) of `program`, which accepts the flags in `accepted`

@@ -24,6 +24,7 @@ struct PlantNodeConfig {
   std::string robot_urdf;         ///< the robot's URDF (MuJoCo loads it)
   std::string robot_description;  ///< description .info (feet, joints, standing pose)
   sim::TerrainSpec terrain;       ///< the ground (flat by default)
+  double floor_friction = 1.0;    ///< sliding friction coefficient of the ground (> 0)
 };
 
 /// Steps a MujocoPlant every 1 ms of wall-clock time and after each step publishes

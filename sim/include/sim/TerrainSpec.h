@@ -32,10 +32,15 @@ struct TerrainSpec {
 void validateTerrainSpec(const TerrainSpec& spec);
 
 /// Parses the compact form `flat`, `slope:ANGLE_DEG[:HEADING_DEG]`,
-/// `steps:HEIGHT_M[:DEPTH_M[:COUNT]]` or `rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]`; omitted
-/// parts keep TerrainSpec's defaults. The result is validated (validateTerrainSpec).
+/// `steps:HEIGHT_M[:DEPTH_M[:COUNT[:START_X_M]]]` or `rough:AMPLITUDE_M[:WAVELENGTH_M[:SEED]]`;
+/// omitted parts keep TerrainSpec's defaults. The result is validated (validateTerrainSpec).
 /// @throws std::invalid_argument naming the bad part and, for a value out of range, its limits.
 TerrainSpec parseTerrainSpec(const std::string& text);
+
+/// The compact form of `spec` with every part of its type written out (each number in the
+/// fewest digits that read back exactly), which parseTerrainSpec reads back to an equal spec. This
+/// is how a terrain reaches a simulator in another process.
+std::string formatTerrainSpec(const TerrainSpec& spec);
 
 }  // namespace sim
 }  // namespace velmora
