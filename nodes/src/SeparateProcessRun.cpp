@@ -34,7 +34,7 @@ constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr auto kStartupTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::milliseconds(500);
 
-/// The run's sample at time `t` [s] from the odometry `base_qpos`, `base_qvel` (flat floor).
+/// The run's sample at time `t` [s] from the odometry `base_qpos`, `base_qvel`, over `terrain`.
 sim::RunSample sampleOf(double t, const vector_t& base_qpos, const vector_t& base_qvel,
                         const planner::VelocityCommand& command, const sim::Terrain& terrain) {
   const Eigen::Quaterniond quat(base_qpos(6), base_qpos(3), base_qpos(4), base_qpos(5));

@@ -2,6 +2,7 @@
 #include "core/misc/Numerics.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -33,7 +34,7 @@ std::string exactText(double value) {
     text.str("");
     text.precision(digits);
     text << value;
-    if (std::stod(text.str()) == value) break;
+    if (std::strtod(text.str().c_str(), nullptr) == value) break;
   }
   return text.str();
 }
