@@ -11,6 +11,7 @@
 #include "nodes/PlantNode.h"
 #include "nodes/Spinner.h"
 #include "nodes/StopRequest.h"
+#include "sim/ScenarioFile.h"
 
 int main(int argc, char** argv) {
   using namespace velmora::nodes;
@@ -29,11 +30,13 @@ int main(int argc, char** argv) {
       throw std::invalid_argument("velmora_plant: --terrain '" + line.terrain +
                                   "': " + error.what());
     }
-    // The range of a scenario file's floor friction.
+    using velmora::sim::kMaxFloorFriction, velmora::sim::kMinFloorFriction;
     const auto friction = velmora::numerics::parseFiniteNumber(line.friction);
-    if (!friction || *friction < 1e-3 || *friction > 10.0) {
-      throw std::invalid_argument(
-          "velmora_plant: --friction expects a number in [0.001, 10], got '" + line.friction + "'");
+    if (!friction || *friction < kMinFloorFriction || *friction > kMaxFloorFriction) {
+      throw std::invalid_argument("velmora_plant: --friction expects a number in [" +
+                                  velmora::numerics::exactText(kMinFloorFriction) + ", " +
+                                  velmora::numerics::exactText(kMaxFloorFriction) + "], got '" +
+                                  line.friction + "'");
     }
     config.floor_friction = *friction;
   } catch (const std::exception& error) {

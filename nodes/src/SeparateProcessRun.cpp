@@ -7,13 +7,13 @@
 #include <limits>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include <rclcpp/rclcpp.hpp>
 
 #include "communication/msg/actuator_cmds.hpp"
+#include "core/misc/Numerics.h"
 #include "geometry_msgs/msg/twist.hpp"
 #include "nav_msgs/msg/odometry.hpp"
 #include "nodes/ChildProcess.h"
@@ -84,13 +84,11 @@ sim::RunResult runScenarioAsProcesses(const sim::SimOptions& options, std::ostre
   sim::ScenarioTimeline timeline(planner::VelocityCommand{options.vx, options.vy, options.yaw_rate},
                                  options.gait.empty() ? "trot" : options.gait,
                                  options.command_cycle, options.timeline);
-  std::ostringstream friction;
-  friction.precision(17);
-  friction << options.friction;
   ChildProcess plant(
       node_dir + "/velmora_plant",
       {"--robot-urdf", options.robot_urdf, "--robot-description", options.robot_description,
-       "--terrain", sim::formatTerrainSpec(options.terrain), "--friction", friction.str()});
+       "--terrain", sim::formatTerrainSpec(options.terrain), "--friction",
+       numerics::exactText(options.friction)});
   ChildProcess host(
       node_dir + "/velmora_host",
       {"--robot-urdf", options.robot_urdf, "--robot-description", options.robot_description,

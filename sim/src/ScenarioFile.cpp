@@ -190,7 +190,7 @@ ScenarioEvent readEvent(const Reader& reader, const InfoNode& node) {
     if (key == "point_m") event.point_m = reader.vector(child, name);
     if (key == "duration_s") event.duration_s = reader.number(child, name, 1e-3, kMaxDuration);
     if (key == "mass_kg") event.mass_kg = reader.number(child, name, 1e-3, 1000.0);
-    if (key == "mu") event.mu = reader.number(child, name, 1e-3, 10.0);
+    if (key == "mu") event.mu = reader.number(child, name, kMinFloorFriction, kMaxFloorFriction);
   }
   return event;
 }
@@ -288,7 +288,9 @@ ScenarioFile readScenarioFile(const std::string& path, const std::string& robots
     const std::string& key = child.key;
     if (key == "description") file.description = reader.text(child, key);
     if (key == "duration_s") file.duration_s = reader.number(child, key, 1e-3, kMaxDuration);
-    if (key == "friction") file.friction = reader.number(child, key, 1e-3, 10.0);
+    if (key == "friction") {
+      file.friction = reader.number(child, key, kMinFloorFriction, kMaxFloorFriction);
+    }
     if (key == "gait") file.gait = checkedGait(reader, child, key);
     if (key == "ci_test") file.ci_test = reader.boolean(child, key);
     if (key == "terrain") file.terrain = readTerrain(reader, reader.block(child, key));

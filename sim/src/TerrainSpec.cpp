@@ -2,7 +2,6 @@
 #include "core/misc/Numerics.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -24,19 +23,6 @@ double parsePart(const std::string& name, const std::string& text) {
   const auto value = numerics::parseFiniteNumber(text);
   if (!value) throw std::invalid_argument(name + " expects a finite number, got '" + text + "'");
   return *value;
-}
-
-/// The shortest decimal text of `value` with at least 6 significant digits (no exponent below a
-/// million) that reads back to exactly `value`.
-std::string exactText(double value) {
-  std::ostringstream text;
-  for (int digits = 6; digits <= 17; ++digits) {
-    text.str("");
-    text.precision(digits);
-    text << value;
-    if (std::strtod(text.str().c_str(), nullptr) == value) break;
-  }
-  return text.str();
 }
 
 }  // namespace
@@ -124,13 +110,15 @@ std::string formatTerrainSpec(const TerrainSpec& spec) {
     case TerrainSpec::Type::kFlat:
       return "flat";
     case TerrainSpec::Type::kSlope:
-      return "slope:" + exactText(spec.angle_deg) + ':' + exactText(spec.heading_deg);
+      return "slope:" + numerics::exactText(spec.angle_deg) + ':' +
+             numerics::exactText(spec.heading_deg);
     case TerrainSpec::Type::kSteps:
-      return "steps:" + exactText(spec.step_height_m) + ':' + exactText(spec.step_depth_m) + ':' +
-             std::to_string(spec.step_count) + ':' + exactText(spec.step_start_x_m);
+      return "steps:" + numerics::exactText(spec.step_height_m) + ':' +
+             numerics::exactText(spec.step_depth_m) + ':' + std::to_string(spec.step_count) + ':' +
+             numerics::exactText(spec.step_start_x_m);
     case TerrainSpec::Type::kRough:
-      return "rough:" + exactText(spec.amplitude_m) + ':' + exactText(spec.wavelength_m) + ':' +
-             std::to_string(spec.seed);
+      return "rough:" + numerics::exactText(spec.amplitude_m) + ':' +
+             numerics::exactText(spec.wavelength_m) + ':' + std::to_string(spec.seed);
   }
   return "flat";
 }

@@ -14,6 +14,10 @@
 namespace velmora {
 namespace sim {
 
+/// Floor friction coefficients a run accepts (scenario files, velmora_plant --friction).
+constexpr double kMinFloorFriction = 1e-3;
+constexpr double kMaxFloorFriction = 10.0;
+
 /// One change a scenario's timeline makes at simulation time `at_s` [s].
 struct ScenarioEvent {
   enum class Type {

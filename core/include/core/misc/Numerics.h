@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -44,6 +46,19 @@ inline std::optional<double> parseFiniteNumber(const std::string& text) {
   }
   if (used != text.size() || !std::isfinite(value)) return std::nullopt;
   return value;
+}
+
+/// The shortest decimal text of `value` with at least 6 significant digits (no exponent below a
+/// million) that reads back to exactly `value`: how a number travels on a command line.
+inline std::string exactText(double value) {
+  std::ostringstream text;
+  for (int digits = 6; digits <= 17; ++digits) {
+    text.str("");
+    text.precision(digits);
+    text << value;
+    if (std::strtod(text.str().c_str(), nullptr) == value) break;
+  }
+  return text.str();
 }
 
 }  // namespace numerics
